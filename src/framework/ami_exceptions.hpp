@@ -1,0 +1,43 @@
+#pragma once
+// Parameter-problem exceptions. Each holds one text: its class prefix followed by the detail.
+// The C entry points turn any of them into a failed AMI_Init carrying that text.
+#include <string>
+
+class AmiException {
+public:
+    explicit AmiException(std::string text) : text_(std::move(text)) {}
+    virtual ~AmiException() = default;
+    std::string GetText() const { return text_; }
+
+private:
+    std::string text_;
+};
+
+class EFailedParse : public AmiException {
+public:
+    explicit EFailedParse(const std::string& detail) : AmiException("Parse failed at: " + detail) {}
+};
+
+class EBadParamValue : public AmiException {
+public:
+    explicit EBadParamValue(const std::string& detail)
+        : AmiException("Unrecognized parameter value: " + detail) {}
+};
+
+class ENodeNotFound : public AmiException {
+public:
+    explicit ENodeNotFound(const std::string& detail)
+        : AmiException("The requested node name was not found: " + detail) {}
+};
+
+class EBadRootName : public AmiException {
+public:
+    explicit EBadRootName(const std::string& detail)
+        : AmiException("The requested root name was incorrect: " + detail) {}
+};
+
+class EUnknownReturnValue : public AmiException {
+public:
+    explicit EUnknownReturnValue(const std::string& detail)
+        : AmiException("An unrecognized value was returned by: " + detail) {}
+};

@@ -1,0 +1,20 @@
+#pragma once
+// Typed parameter queries shared by the models.
+#include <map>
+#include <string>
+#include <vector>
+
+// One row of the receiver's table-driven integer fetch. The first allowed value is the default.
+struct IntParamSpec {
+    std::string name;
+    std::vector<int> allowed;
+    std::vector<std::string> labels;
+    std::map<int, int> positions;  // allowed value -> its position in `allowed`
+};
+
+// Builds an IntParamSpec with `positions` derived from `allowed`.
+IntParamSpec MakeIntParamSpec(std::string name, std::vector<int> allowed,
+                              std::vector<std::string> labels = {});
+
+// "%d" scan non-zero -> true; else first word exactly "True" or "true".
+bool ParseBool(const std::string& text);

@@ -1,0 +1,37 @@
+// mkdb: writes the transmitter and receiver device database files from device descriptions.
+#include <CLI/CLI.hpp>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+
+#include "mkdb/writers.hpp"
+
+int main(int argc, char** argv) {
+    CLI::App app{"Writes the V10KX device database files the transmitter and receiver models read."};
+    std::filesystem::path outDir;
+    std::filesystem::path txDesc = mkdb::defaultTxDescription();
+    std::filesystem::path rxDesc = mkdb::defaultRxDescription();
+    bool txOnly = false, rxOnly = false;
+    app.add_option("--out", outDir, "Directory to write the database files into")->required();
+    app.add_option("--tx-device", txDesc, "Transmitter device description (JSON)");
+    app.add_option("--rx-device", rxDesc, "Receiver device description (JSON)");
+    app.add_flag("--tx-only", txOnly, "Write only the transmitter files");
+    app.add_flag("--rx-only", rxOnly, "Write only the receiver files");
+    CLI11_PARSE(app, argc, argv);
+
+    try {
+        std::filesystem::create_directories(outDir);
+        if (!rxOnly) {
+            mkdb::writeTxDatabase(txDesc, outDir);
+            std::cout << "mkdb: transmitter database written to " << outDir.string() << "\n";
+        }
+        if (!txOnly) {
+            mkdb::writeRxDatabase(rxDesc, outDir);
+            std::cout << "mkdb: receiver database written to " << outDir.string() << "\n";
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "mkdb: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}

@@ -4,40 +4,40 @@
 #include <string>
 
 class AmiException {
-public:
+  public:
     explicit AmiException(std::string text) : text_(std::move(text)) {}
     virtual ~AmiException() = default;
     std::string GetText() const { return text_; }
 
-private:
+  private:
     std::string text_;
 };
 
 class EFailedParse : public AmiException {
-public:
+  public:
     explicit EFailedParse(const std::string& detail) : AmiException("Parse failed at: " + detail) {}
 };
 
 class EBadParamValue : public AmiException {
-public:
+  public:
     explicit EBadParamValue(const std::string& detail)
         : AmiException("Unrecognized parameter value: " + detail) {}
 };
 
 class ENodeNotFound : public AmiException {
-public:
+  public:
     explicit ENodeNotFound(const std::string& detail)
         : AmiException("The requested node name was not found: " + detail) {}
 };
 
 class EBadRootName : public AmiException {
-public:
+  public:
     explicit EBadRootName(const std::string& detail)
         : AmiException("The requested root name was incorrect: " + detail) {}
 };
 
 class EUnknownReturnValue : public AmiException {
-public:
+  public:
     explicit EUnknownReturnValue(const std::string& detail)
         : AmiException("An unrecognized value was returned by: " + detail) {}
 };

@@ -12,7 +12,7 @@
 #include "param_queries.hpp"
 
 class AmiModel {
-public:
+  public:
     AmiModel(long row_size, int aggressors, double sample_interval, double bit_time,
              const char* AMI_parameters_in);
     virtual ~AmiModel();
@@ -36,7 +36,7 @@ public:
     const std::string& MsgLog() const { return msgLog; }
     const std::string& ParamsOut() const { return paramsOut; }
 
-protected:
+  protected:
     std::unique_ptr<AmiParamTree> paramTree;
     std::string msgLog;
     std::string paramsOut;

@@ -1,5 +1,6 @@
 #pragma once
 // Parse tree of an IBIS-AMI parameter string.
+#include <boost/variant/get.hpp>
 #include <boost/variant/recursive_variant.hpp>
 #include <string>
 #include <vector>
@@ -20,7 +21,7 @@ struct AmiTree {
 
 // Owner of one parse. Built only by parsing; never changed afterwards.
 class AmiParamTree {
-public:
+  public:
     // Parses `text`; throws EFailedParse ("Parse failed at: <rest>\nin: <whole>") on failure.
     explicit AmiParamTree(const std::string& text);
 

@@ -10,7 +10,7 @@
 #include "conv_filt.hpp"
 
 class AmiTx {
-public:
+  public:
     // Parses the parameter string; a parse failure (EFailedParse) leaves the constructor.
     explicit AmiTx(const char* AMI_parameters_in);
     virtual ~AmiTx();
@@ -19,15 +19,15 @@ public:
     AmiTx& operator=(const AmiTx&) = delete;
 
     // Filters the impulse response (first row_size samples) in place.
-    virtual void Init(double* impulse_matrix, long row_size, int aggressors,
-                      double sample_interval, double bit_time);
+    virtual void Init(double* impulse_matrix, long row_size, int aggressors, double sample_interval,
+                      double bit_time);
     // Filters one waveform block in place, continuing the filter state; returns 1.
     virtual std::int32_t GetWave(double* wave, long wave_size, double* clock_times);
 
     const std::string& MsgLog() const { return msgLog; }
     const std::string& ParamsOut() const { return paramsOut; }
 
-protected:
+  protected:
     std::unique_ptr<AmiParamTree> paramTree;
     std::vector<double> tapWeights;
     std::unique_ptr<ConvFilt> firFilter;

@@ -5,7 +5,7 @@
 #include <vector>
 
 class ConvFilt {
-public:
+  public:
     // num, den, init must have equal lengths (EBadInitializers otherwise); every coefficient is
     // divided by den[0]. init[k] is the internal value k+1 steps before the first sample.
     ConvFilt(std::vector<double> num, std::vector<double> den, std::vector<double> init);
@@ -19,7 +19,7 @@ public:
     const std::vector<double>& Denominator() const { return a; }
     std::vector<double>& State() { return w; }
 
-private:
+  private:
     std::vector<double> b;
     std::vector<double> a;
     std::vector<double> w;

@@ -6,8 +6,8 @@
 class AmiParamTree;
 
 struct DataDirResult {
-    std::string dataDir;        // without the trailing "/" (callers append it, see below)
-    bool fromModuleDir = false; // taken from the module directory (current-path rule or fallback)
+    std::string dataDir;         // without the trailing "/" (callers append it, see below)
+    bool fromModuleDir = false;  // taken from the module directory (current-path rule or fallback)
 };
 
 // Directory part of a file name: separators "/" and "\\" both end a component, the result is

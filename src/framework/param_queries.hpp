@@ -16,5 +16,10 @@ struct IntParamSpec {
 IntParamSpec MakeIntParamSpec(std::string name, std::vector<int> allowed,
                               std::vector<std::string> labels = {});
 
+// Integer scan with the rules of C's "%d" (leading whitespace skipped, optional sign, trailing
+// text ignored). A number outside the range of int counts as no number at all, so it never
+// comes back wrapped round. Returns false, leaving `value` alone, when no number is found.
+bool ScanInt(const std::string& text, int& value);
+
 // "%d" scan non-zero -> true; else first word exactly "True" or "true".
 bool ParseBool(const std::string& text);

@@ -3,23 +3,23 @@
 #include <string>
 
 class TsException {
-public:
+  public:
     explicit TsException(std::string text) : text_(std::move(text)) {}
     virtual ~TsException() = default;
     std::string GetText() const { return text_; }
 
-private:
+  private:
     std::string text_;
 };
 
 class EBadInitializers : public TsException {
-public:
+  public:
     explicit EBadInitializers(const std::string& detail)
         : TsException("Received bad class initializers: " + detail) {}
 };
 
 class EFailedAllocation : public TsException {
-public:
+  public:
     explicit EFailedAllocation(const std::string& detail)
         : TsException("Failed memory allocation: " + detail) {}
 };

@@ -1,0 +1,87 @@
+#pragma once
+// The IBIS-AMI parameter string grammar. Internal to the parse driver in ami_tree.cpp.
+//
+// Every character class is 7-bit ASCII, so a byte of 128 or above matches nothing and can
+// stand nowhere in an accepted text. Whitespace (codes 9-13 and 32) is skipped before every
+// token except inside the lexemes `name`, `quoted`, `bare` and `comment`.
+#include <boost/fusion/include/adapt_struct.hpp>
+#include <boost/range/iterator_range.hpp>
+#include <boost/spirit/include/qi.hpp>
+#include <cstddef>
+
+#include "framework/ami_tree.hpp"
+
+BOOST_FUSION_ADAPT_STRUCT(ts_ami::AmiTree, name, children)
+
+namespace ts_ami {
+
+namespace qi = boost::spirit::qi;
+
+// Thrown from inside the grammar when lists nest deeper than the parser's limit; the driver
+// reports it as a parse failure at the list that went too deep.
+template <class It>
+struct NestingTooDeep {
+    It position;
+};
+
+template <class It>
+struct AmiSkipper : qi::grammar<It> {
+    AmiSkipper() : AmiSkipper::base_type(space) { space = qi::char_('\t', '\r') | qi::char_(' '); }
+    qi::rule<It> space;
+};
+
+template <class It>
+struct AmiGrammar : qi::grammar<It, AmiTree(), AmiSkipper<It>> {
+    using Skipper = AmiSkipper<It>;
+
+    explicit AmiGrammar(std::size_t maxNesting)
+        : AmiGrammar::base_type(tree), maxNesting_(maxNesting) {
+        using qi::char_;
+        using qi::eps;
+        using qi::lexeme;
+        using qi::lit;
+        using qi::omit;
+
+        auto markOpen = [this](const boost::iterator_range<It>& r) { lastOpen_ = r.begin(); };
+        auto enter = [this]() {
+            if (++nesting_ > maxNesting_) throw NestingTooDeep<It>{lastOpen_};
+        };
+        auto leave = [this]() { --nesting_; };
+
+        // A name is a whole word: whatever follows it must be able to start the next token.
+        // Otherwise `(a-b 1)` would read as the list `a` holding the text `-b 1`.
+        name = lexeme[+char_("a-zA-Z0-9_") >> &(char_('\t', '\r') | char_(" ()\"|") | qi::eoi)];
+        quoted = lexeme['"' >> +(char_('\0', '\x21') | char_('\x23', '\x7f')) >> '"'];
+        bare = lexeme[+(char_('\0', '\x28') | char_('\x2a', '\x7f'))];
+        comment = lexeme['|' >> *(char_('\0', '\x09') | char_('\x0b', '\x7f')) >> '\n'];
+        value = quoted | bare;
+        // A comment is tried first; after it only a list or a value may follow (a second
+        // comment is read as a bare value). A comment with nothing after it still adds one
+        // element: the default, an empty nested list.
+        node = (omit[comment] >> tree) | (omit[comment] >> value) |
+               (omit[comment] >> qi::attr(AmiTree())) | tree | value;
+        // Semantic actions switch off automatic attribute propagation unless `%=` is used.
+        // The nesting count goes up once the list has started and down again whether or not
+        // the list closes, so backtracking keeps it balanced.
+        tree %= omit[qi::raw[lit('(')][markOpen]] >> name >> eps[enter] >> *node >>
+                (lit(')')[leave] | (eps[leave] >> !eps));
+    }
+
+    AmiGrammar(const AmiGrammar&) = delete;
+    AmiGrammar& operator=(const AmiGrammar&) = delete;
+
+    qi::rule<It, AmiTree(), Skipper> tree;
+    qi::rule<It, AmiNode(), Skipper> node;
+    qi::rule<It, std::string(), Skipper> value;
+    qi::rule<It, std::string(), Skipper> name;
+    qi::rule<It, std::string(), Skipper> quoted;
+    qi::rule<It, std::string(), Skipper> bare;
+    qi::rule<It, Skipper> comment;
+
+  private:
+    std::size_t maxNesting_;
+    std::size_t nesting_ = 0;
+    It lastOpen_{};
+};
+
+}  // namespace ts_ami

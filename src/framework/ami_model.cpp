@@ -1,0 +1,132 @@
+// Receiver model base: construction, debug and dump files, block timing.
+#include "framework/ami_model.hpp"
+
+#include <cstdio>
+
+#include "framework/ami_exceptions.hpp"
+#include "framework/database_path.hpp"
+
+AmiModel::AmiModel(long row_size, int aggressors, double sample_interval, double bit_time,
+                   const char* AMI_parameters_in) {
+    try {
+        // A missing string is treated as an empty one: it fails to parse like any other.
+        paramTree = std::make_unique<AmiParamTree>(AMI_parameters_in ? AMI_parameters_in : "");
+    } catch (const AmiException& e) {
+        msgLog +=
+            "WARNING: Failed to parse input AMI parameter string; continuing with default "
+            "parameter values.\n";
+        msgLog += "The input AMI parameter string was:\n";
+        msgLog += e.GetText();
+    }
+    rowSize = static_cast<std::int32_t>(row_size);
+    prevRowSize = 0;
+    this->aggressors = aggressors;
+    sampleInterval = sample_interval;
+    bitTime = bit_time;
+    if (paramTree) {
+        const DataDirResult resolved = ResolveDataDir(*paramTree, msgLog, ModuleDirectory());
+        dataDir = resolved.dataDir;
+        dataDirEmpty = resolved.fromModuleDir && dataDir.empty();
+    }
+}
+
+AmiModel::~AmiModel() = default;
+
+void AmiModel::OpenDebugFile() {
+    debugOn = false;
+    if (!paramTree) return;
+    std::string value;
+    if (paramTree->GetLeaf({paramTree->rootName, "debug", "enable"}, value) != 0) return;
+    if (!ParseBool(value)) return;
+    debugFile.open(debugFileName, std::ios::out | std::ios::trunc);
+    debugOn = debugFile.is_open();
+    if (!debugOn) msgLog += "WARNING: Failed to open debug output file, as requested.\n";
+}
+
+void AmiModel::WriteDebug(const std::string& text) {
+    if (!debugOn) return;
+    debugFile << text << '\n';
+    debugFile.flush();
+}
+
+void AmiModel::Init() {
+    char line[64];
+    std::snprintf(line, sizeof line, "row_size: %ld\n", static_cast<long>(rowSize));
+    msgLog += line;
+    WriteDebug(line);
+
+    blockStartTime = 0;
+    inputDumpTime = 0;
+    outputDumpTime = 0;
+
+    Configure();
+
+    if (!paramTree || !debugOn) return;
+    struct Dump {
+        const char* switchName;
+        bool& flag;
+        std::ofstream& file;
+        const std::string& fileName;
+        const char* header;
+        const char* failure;
+    };
+    const Dump dumps[] = {
+        {"dump_getwave_input", dumpInputOn, inputDumpFile, inputDumpFileName,
+         "Time`t`float\tGetWave_Input`V`float",
+         "WARNING: Failed to open GetWave() input dump file, as requested.\n"},
+        {"dump_getwave_output", dumpOutputOn, outputDumpFile, outputDumpFileName,
+         "Time`t`float\tGetWave_Output`V`float",
+         "WARNING: Failed to open GetWave() output dump file, as requested.\n"},
+        {"dump_dfe_adaptation", dumpDfeOn, dfeDumpFile, dfeDumpFileName, nullptr,
+         "WARNING: Failed to open DFE output dump file, as requested.\n"},
+        {"dump_cdr_adaptation", dumpCdrOn, cdrDumpFile, cdrDumpFileName, "Clock Period \tLocked",
+         "WARNING: Failed to open CDR output dump file, as requested.\n"},
+    };
+    for (const Dump& d : dumps) {
+        const bool adaptive = (&d.flag == &dumpDfeOn || &d.flag == &dumpCdrOn);
+        if (adaptive && !adaptDumpsAllowed) continue;
+        std::string value;
+        if (paramTree->GetLeaf({paramTree->rootName, "debug", d.switchName}, value) != 0) continue;
+        if (!ParseBool(value)) continue;
+        d.file.open(d.fileName, std::ios::out | std::ios::trunc);
+        d.flag = d.file.is_open();
+        if (!d.flag) {
+            msgLog += d.failure;
+            continue;
+        }
+        if (d.header) d.file << d.header << '\n';
+    }
+}
+
+namespace {
+
+void DumpSamples(std::ofstream& file, const double* wave, long wave_size, double& time,
+                 double sampleInterval) {
+    char line[64];
+    for (long i = 0; i < wave_size; ++i) {
+        std::snprintf(line, sizeof line, "%14.6e\t%10.6f\n", time, wave[i]);
+        file << line;
+        time += sampleInterval;
+    }
+}
+
+}  // namespace
+
+std::int32_t AmiModel::GetWave(double* wave, long wave_size, double* /*clock_times*/) {
+    if (wave_size != rowSize) {
+        prevRowSize = rowSize;
+        rowSize = static_cast<std::int32_t>(wave_size);
+        Configure();
+    }
+    if (dumpInputOn && wave_size >= 1) {
+        DumpSamples(inputDumpFile, wave, wave_size, inputDumpTime, sampleInterval);
+    }
+    return 1;
+}
+
+void AmiModel::GetWaveEnd(double* wave, long wave_size, double* /*clock_times*/) {
+    if (dumpOutputOn && wave_size >= 1) {
+        DumpSamples(outputDumpFile, wave, wave_size, outputDumpTime, sampleInterval);
+    }
+    blockStartTime += static_cast<double>(wave_size) * sampleInterval;
+}

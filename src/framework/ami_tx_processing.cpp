@@ -1,0 +1,201 @@
+// Waveform processing of the transmitter base: the pre-emphasis tap filter followed by an
+// optional first-order low-pass, both carrying their state from the impulse response into
+// every waveform block.
+//
+// The tap filter is a ConvFilt whose numerator holds five weights spaced one bit apart with
+// zeros between them. Running it densely costs 5 * samplesPerBit products per sample; here only
+// the non-zero coefficients are applied, over the ConvFilt's own state, with results identical
+// to the dense filter bit for bit for finite samples:
+//  - every output adds the non-zero products in increasing delay, as the dense sum does; the
+//    dense sum's zero products can only decide the sign of a zero result, which is repaired;
+//  - the dense denominator (1, 0, ..., 0) subtracts a signed zero per delay, which turns an
+//    incoming -0 into +0 whenever an earlier internal value carries a sign bit; the internal
+//    values are rebuilt the same way.
+// A non-finite sample is where the two differ on purpose: in the dense form 0 * inf poisons the
+// internal state and every later output becomes NaN, whereas here it reaches only the outputs
+// its five taps touch.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "framework/ami_tx.hpp"
+
+namespace {
+
+constexpr std::uint64_t kNegativeZeroBits = 0x8000000000000000u;
+
+struct SparseTaps {
+    std::vector<std::ptrdiff_t> delay;  // increasing
+    std::vector<double> weight;
+};
+
+SparseTaps NonZeroTaps(const std::vector<double>& b) {
+    SparseTaps taps;
+    for (std::size_t k = 0; k < b.size(); ++k) {
+        if (b[k] != 0.0) {
+            taps.delay.push_back(static_cast<std::ptrdiff_t>(k));
+            taps.weight.push_back(b[k]);
+        }
+    }
+    return taps;
+}
+
+// One pass of the tap filter over a block, in place.
+class TapFilterRun {
+  public:
+    TapFilterRun(ConvFilt& filter, double* wave, std::ptrdiff_t n)
+        : b_(filter.Numerator()),
+          w_(filter.State()),
+          taps_(NonZeroTaps(b_)),
+          wave_(wave),
+          n_(n),
+          length_(static_cast<std::ptrdiff_t>(b_.size())) {}
+
+    // Filters the block and leaves the ConvFilt's state as the dense filter would.
+    void Run(double scale) {
+        RebuildInternalZeros();
+        std::vector<double> next(static_cast<std::size_t>(length_));
+        for (std::ptrdiff_t k = 0; k < length_; ++k) next[k] = Internal(n_ - 1 - k);
+
+        // Backwards, so that every output overwrites a sample no later output needs.
+        const std::ptrdiff_t firstFull = std::min(n_, length_ - 1);
+        switch (taps_.delay.size()) {
+            case 1:
+                FullOutputs<1>(firstFull, scale);
+                break;
+            case 2:
+                FullOutputs<2>(firstFull, scale);
+                break;
+            case 3:
+                FullOutputs<3>(firstFull, scale);
+                break;
+            case 4:
+                FullOutputs<4>(firstFull, scale);
+                break;
+            case 5:
+                FullOutputs<5>(firstFull, scale);
+                break;
+            default:
+                for (std::ptrdiff_t i = n_ - 1; i >= firstFull; --i) wave_[i] = Output(i) * scale;
+        }
+        for (std::ptrdiff_t i = firstFull - 1; i >= 0; --i) wave_[i] = Output(i) * scale;
+
+        w_.assign(next.begin(), next.end());
+    }
+
+  private:
+    // Internal value at block index m; before the block it comes from the state.
+    double Internal(std::ptrdiff_t m) const { return m >= 0 ? wave_[m] : w_[-1 - m]; }
+
+    void RebuildInternalZeros() {
+        // Negative zeros are rare: look for one with a loop the compiler can vectorise first.
+        std::uint64_t negativeZeros = 0;
+        for (std::ptrdiff_t i = 0; i < n_; ++i) {
+            std::uint64_t bits;
+            std::memcpy(&bits, &wave_[i], sizeof bits);
+            negativeZeros |= static_cast<std::uint64_t>(bits == kNegativeZeroBits);
+        }
+        if (!negativeZeros) return;
+        for (std::ptrdiff_t i = 0; i < n_; ++i) {
+            if (wave_[i] != 0.0 || !std::signbit(wave_[i])) continue;
+            for (std::ptrdiff_t k = 1; k < length_; ++k) {
+                if (std::signbit(Internal(i - k))) {
+                    wave_[i] = 0.0;
+                    break;
+                }
+            }
+        }
+    }
+
+    // A sum of zero products is -0 only when every product is; the dense sum also has the
+    // products of the zero coefficients.
+    double ZeroSign(double s, std::ptrdiff_t i) const {
+        if (s != 0.0 || !std::signbit(s)) return s;
+        for (std::ptrdiff_t k = 0; k < length_; ++k) {
+            if (b_[k] == 0.0 && std::signbit(b_[k]) == std::signbit(Internal(i - k))) return 0.0;
+        }
+        return s;
+    }
+
+    double Output(std::ptrdiff_t i) const {
+        double s = -0.0;  // the identity of addition, signed zeros included
+        for (std::size_t t = 0; t < taps_.delay.size(); ++t)
+            s += taps_.weight[t] * Internal(i - taps_.delay[t]);
+        return ZeroSign(s, i);
+    }
+
+    // Outputs whose every tap lies inside the block, from the top down in chunks: a chunk reads
+    // only samples below its own top, so it can be written back once it is complete. Within a
+    // chunk every output is a separate sum, which lets the compiler compute several at once.
+    template <std::size_t K>
+    void FullOutputs(std::ptrdiff_t stop, double scale) {
+        constexpr std::ptrdiff_t kChunk = 256;
+        std::array<std::ptrdiff_t, K> delay;
+        std::array<double, K> weight;
+        for (std::size_t t = 0; t < K; ++t) {
+            delay[t] = taps_.delay[t];
+            weight[t] = taps_.weight[t];
+        }
+        double* const x = wave_;
+        alignas(64) double out[kChunk];
+        std::ptrdiff_t hi = n_;
+        for (; hi - kChunk >= stop; hi -= kChunk) {
+            const std::ptrdiff_t lo = hi - kChunk;
+            for (std::ptrdiff_t i = 0; i < kChunk; ++i) {
+                double s = -0.0;
+                for (std::size_t t = 0; t < K; ++t) s += weight[t] * x[lo + i - delay[t]];
+                out[i] = s;
+            }
+            for (std::ptrdiff_t i = 0; i < kChunk; ++i) {
+                if (out[i] == 0.0) out[i] = ZeroSign(out[i], lo + i);
+            }
+            for (std::ptrdiff_t i = 0; i < kChunk; ++i) x[lo + i] = out[i] * scale;
+        }
+        for (std::ptrdiff_t i = hi - 1; i >= stop; --i) {
+            double s = -0.0;
+            for (std::size_t t = 0; t < K; ++t) s += weight[t] * x[i - delay[t]];
+            if (s == 0.0) s = ZeroSign(s, i);
+            x[i] = s * scale;
+        }
+    }
+
+    const std::vector<double>& b_;
+    std::vector<double>& w_;
+    const SparseTaps taps_;
+    double* const wave_;
+    const std::ptrdiff_t n_;
+    const std::ptrdiff_t length_;
+};
+
+}  // namespace
+
+void AmiTx::Init(double* impulse_matrix, long row_size, int /*aggressors*/, double sample_interval,
+                 double /*bit_time*/) {
+    const std::size_t L = tapWeights.size();
+    std::vector<double> den(L, 0.0);
+    if (L > 0) den[0] = 1.0;
+    firFilter = std::make_unique<ConvFilt>(tapWeights, den, std::vector<double>(L, 0.0));
+
+    const double g = std::exp(-6.283185307179586 * secondFilterCorner * sample_interval);
+    secondFilter =
+        std::make_unique<ConvFilt>(std::vector<double>{1.0 - g, 0.0}, std::vector<double>{1.0, -g},
+                                   std::vector<double>{0.0, 0.0});
+    // Only the first column is the impulse response; the aggressor columns stay as they are.
+    if (impulse_matrix && row_size > 0) GetWave(impulse_matrix, row_size, nullptr);
+}
+
+std::int32_t AmiTx::GetWave(double* wave, long wave_size, double* clock_times) {
+    if (clock_times) clock_times[0] = -1.0;  // the transmitter recovers no clock
+    if (!firFilter || !wave || wave_size <= 0) return 1;
+
+    const bool lowPass = secondFilterCorner != 0;
+    TapFilterRun(*firFilter, wave, wave_size).Run(lowPass ? 1.0 : outputScale);
+    if (lowPass) {
+        for (long i = 0; i < wave_size; ++i) wave[i] = secondFilter->Filter(wave[i]) * outputScale;
+    }
+    return 1;
+}

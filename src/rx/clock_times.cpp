@@ -1,0 +1,25 @@
+#include "rx/clock_times.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace v10kx_ami_rx {
+
+std::int64_t ClockTimeCapacity(std::int64_t waveSize, double samplesPerBit) {
+    if (waveSize <= 0 || !(samplesPerBit > 0) || !std::isfinite(samplesPerBit)) return 0;
+    const double bits = std::floor(static_cast<double>(waveSize) / samplesPerBit);
+    // One slot stays free for the terminator, whatever the ratio.
+    return std::min<std::int64_t>(static_cast<std::int64_t>(bits), waveSize - 1);
+}
+
+std::int64_t WriteClockTimes(const std::vector<double>& times, double* out, std::int64_t waveSize,
+                             double samplesPerBit) {
+    if (out == nullptr) return 0;
+    const std::int64_t count = std::min<std::int64_t>(static_cast<std::int64_t>(times.size()),
+                                                      ClockTimeCapacity(waveSize, samplesPerBit));
+    std::copy(times.begin(), times.begin() + count, out);
+    out[count] = -1.0;
+    return count;
+}
+
+}  // namespace v10kx_ami_rx

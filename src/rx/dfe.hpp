@@ -1,0 +1,31 @@
+#pragma once
+// Boundary of the decision-feedback equaliser. The DFE also owns the decision-and-recovery step
+// of the waveform path: it samples the equalised block at the instants its clock recovery
+// finds, subtracts the feedback in place and reports the clock times. The impulse processing
+// asks it for the taps it writes into the impulse response.
+#include <cstdint>
+#include <vector>
+
+class DFE {
+  public:
+    virtual ~DFE() = default;
+
+    // DFE requested (otherwise only the clock recovery runs and samples pass unchanged).
+    virtual bool IsActive() const = 0;
+    virtual bool IsLocked() const = 0;
+
+    struct BlockResult {
+        std::vector<double> clockTimes;               // absolute seconds, ascending
+        std::vector<std::vector<double>> tapHistory;  // one record per decided bit when active
+        std::vector<double> clockPeriods;             // for the CDR dump, with lock flags
+        std::vector<int> lockFlags;
+    };
+    // Runs one block in place; `blockStartTime` is the time of samples[0].
+    virtual BlockResult Process(double* samples, std::int64_t count, double blockStartTime) = 0;
+
+    // Weights (volts) and codes handed over by the auto-adaptation at set-up; empty otherwise.
+    virtual std::vector<double> TapWeights() const = 0;
+    virtual std::vector<int> TapCodes() const = 0;
+    // Present weights of the adaptive filter and their codes.
+    virtual void CurrentTaps(std::vector<double>& weights, std::vector<int>& codes) const = 0;
+};

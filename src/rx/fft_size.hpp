@@ -1,0 +1,17 @@
+#pragma once
+// Choice of the FFT length for a block of samples.
+#include <cstdint>
+
+namespace v10kx_ami_rx {
+
+// Blocks of more than this many bits may use a 3 * 2^k length.
+inline constexpr double kLongBlockBits = 16384.0;
+// A 3 * 2^k length must leave at least this many bits of history.
+inline constexpr double kMinHistoryBits = 4096.0;
+
+// Power-of-two rule: twice the smallest power of two not below n. With `mixedRadix` a long
+// block may instead take the smallest 3 * 2^k not below n, when that leaves enough history.
+// Throws EFailedAllocation when the length would not fit the transforms.
+std::int64_t ChooseFftSize(std::int64_t n, double samplesPerBit, bool mixedRadix);
+
+}  // namespace v10kx_ami_rx

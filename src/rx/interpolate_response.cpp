@@ -1,0 +1,71 @@
+#include <algorithm>
+#include <cmath>
+
+#include "rx/ami_rx_fft_mult.hpp"
+
+namespace {
+
+constexpr double kTwoPi = 2.0 * M_PI;
+// Intervals at the top of a stage response that set the phase slope above it.
+constexpr std::size_t kSlopeIntervals = 10;
+
+// Phase of point k relative to point k-1, keeping a step from negative to positive phase
+// (above the first interval) on the continuous branch.
+double UnwrappedNext(double previous, double next, std::size_t k) {
+    if (previous < 0 && next > 0 && k > 1) next -= kTwoPi;
+    return next;
+}
+
+}  // namespace
+
+AmiRxFFTMult::StageSampler::StageSampler(const StageResponse& stage) : points_(stage) {
+    const std::size_t m = stage.size();
+    magnitudes_.reserve(m);
+    phases_.reserve(m);
+    for (const StagePoint& p : stage) {
+        magnitudes_.push_back(std::abs(p.second));
+        phases_.push_back(std::atan2(p.second.imag(), p.second.real()));
+    }
+    if (m == 0) return;
+    // Responses shorter than the usual slope window use every interval they have.
+    const std::size_t last = m - 1;
+    const std::size_t first = m > kSlopeIntervals ? last - kSlopeIntervals : 0;
+    double sum = 0;
+    for (std::size_t j = first; j < last; ++j) {
+        sum += UnwrappedNext(phases_[j], phases_[j + 1], j + 1) - phases_[j];
+    }
+    const double span = stage[last].first - stage[first].first;
+    topSlope_ = span > 0 ? sum / span : 0.0;
+}
+
+std::complex<double> AmiRxFFTMult::StageSampler::operator()(double f) const {
+    const StageResponse& stage = points_;
+    const std::size_t m = stage.size();
+    if (m == 0) return {1.0, 0.0};
+    if (f <= stage.front().first) return stage.front().second;
+
+    const std::size_t last = m - 1;
+    double magnitude = 0;
+    double phase = 0;
+    if (f < stage[last].first) {
+        // First k >= 1 with f_k >= f.
+        auto it = std::lower_bound(stage.begin() + 1, stage.end(), f,
+                                   [](const StagePoint& p, double v) { return p.first < v; });
+        const std::size_t k = static_cast<std::size_t>(it - stage.begin());
+        const double t = (f - stage[k - 1].first) / (stage[k].first - stage[k - 1].first);
+        magnitude = magnitudes_[k - 1] + t * (magnitudes_[k] - magnitudes_[k - 1]);
+        const double pa = phases_[k - 1];
+        const double pb = UnwrappedNext(pa, phases_[k], k);
+        phase = pa + t * (pb - pa);
+    } else {
+        // First-order roll-off with the phase slope of the top intervals.
+        const double fLast = stage[last].first;
+        magnitude = fLast * magnitudes_[last] / f;
+        phase = phases_[last] + topSlope_ * (f - fLast);
+    }
+    return {magnitude * std::cos(phase), magnitude * std::sin(phase)};
+}
+
+std::complex<double> AmiRxFFTMult::InterpolateResponse(const StageResponse& stage, double f) {
+    return StageSampler(stage)(f);
+}

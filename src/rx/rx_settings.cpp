@@ -1,0 +1,142 @@
+#include "rx/rx_settings.hpp"
+
+#include <cstdio>
+
+namespace v10kx_ami_rx {
+namespace {
+
+std::vector<int> Range(int first, int last) {
+    std::vector<int> values;
+    for (int v = first; v <= last; ++v) values.push_back(v);
+    return values;
+}
+
+std::vector<std::string> NumberLabels(int first, int last, const std::string& suffix) {
+    std::vector<std::string> labels;
+    for (int v = first; v <= last; ++v) labels.push_back(std::to_string(v) + suffix);
+    return labels;
+}
+
+int IndexOf(const std::map<std::string, int>& indices, const std::string& name) {
+    auto it = indices.find(name);
+    return it == indices.end() ? 0 : it->second;
+}
+
+}  // namespace
+
+std::vector<IntParamSpec> ReceiverParamTable() {
+    const std::vector<std::string> bandwidths{"3 GHz", "6 GHz", "10 GHz", "14 GHz"};
+    // The bandwidth selectors are numbered from 1 in the parameter string.
+    return {
+        MakeIntParamSpec("vga_gain", Range(0, 7),
+                         {"0.5", "0.8", "1.1", "1.3", "1.5", "1.65", "1.8", "2"}),
+        MakeIntParamSpec("eqz_s1_ac_gain", Range(0, 15), NumberLabels(0, 15, " dB")),
+        MakeIntParamSpec("eqz_s4_ac_gain", Range(0, 28), NumberLabels(0, 28, "")),
+        MakeIntParamSpec("pwrql", Range(0, 2), {"1.0", "1.1", "0.9"}),
+        MakeIntParamSpec("corner", Range(0, 2), {"TT", "FF", "SS"}),
+        MakeIntParamSpec("eqz_bw_sel", Range(1, 4), bandwidths),
+        MakeIntParamSpec("vga_bw_sel", Range(1, 4), bandwidths),
+        MakeIntParamSpec("eqz_s4_dc_gain", Range(0, 4), NumberLabels(0, 4, "")),
+        MakeIntParamSpec("hg_bw_sel", Range(0, 1), {"3 GHz", "6 GHz"}),
+        MakeIntParamSpec("QPI_sel", Range(0, 1), {"0", "1"}),
+        MakeIntParamSpec("QPI_vcm", Range(0, 2), {"0.125 V", "0.25 V", "0.35 V"}),
+        MakeIntParamSpec("cdr_bandwidth", Range(0, 2), {"Low", "Medium", "High"}),
+        MakeIntParamSpec("cdr_sel", Range(0, 1), {"Enable", "Disable"}),
+        MakeIntParamSpec("temp_grade", Range(0, 1), {"industrial", "extended"}),
+    };
+}
+
+RxSettings SettingsFromIndices(const std::map<std::string, int>& indices) {
+    RxSettings s;
+    s.vgaGain = IndexOf(indices, "vga_gain");
+    s.eqzS1AcGain = IndexOf(indices, "eqz_s1_ac_gain");
+    s.eqzS4AcGain = IndexOf(indices, "eqz_s4_ac_gain");
+    s.pwrql = IndexOf(indices, "pwrql");
+    s.corner = IndexOf(indices, "corner");
+    s.eqzBwSel = IndexOf(indices, "eqz_bw_sel");
+    s.vgaBwSel = IndexOf(indices, "vga_bw_sel");
+    s.eqzS4DcGain = IndexOf(indices, "eqz_s4_dc_gain");
+    s.hgBwSel = IndexOf(indices, "hg_bw_sel");
+    s.qpiSel = IndexOf(indices, "QPI_sel");
+    s.qpiVcm = IndexOf(indices, "QPI_vcm");
+    s.cdrBandwidth = IndexOf(indices, "cdr_bandwidth");
+    s.cdrSel = IndexOf(indices, "cdr_sel");
+    s.tempGrade = IndexOf(indices, "temp_grade");
+    return s;
+}
+
+RxLabels DeriveLabels(const RxSettings& s) {
+    RxLabels l;
+    if (s.Qpi()) {
+        l.ctleMode = "QPI";
+    } else if (s.ctleHgSel == 0) {
+        static const char* const peak[] = {"High Data Rate, Peak Freq 0",
+                                           "High Data Rate, Peak Freq 1",
+                                           "High Data Rate, Peak Freq 2"};
+        l.ctleMode =
+            (s.eqzBwSel >= 0 && s.eqzBwSel <= 2) ? peak[s.eqzBwSel] : "High Data Rate, Peak Freq 3";
+    } else {
+        l.ctleMode = (s.eqzBwSel % 2 != 0) ? "High-Gain, High BW" : "High-Gain, Low BW";
+    }
+    l.vgaBandwidth = s.Qpi() ? "3" : std::to_string(s.vgaBwSel);
+    static const char* const corners[] = {"Typical", "Fast", "Slow"};
+    l.corner = (s.corner >= 0 && s.corner <= 2) ? corners[s.corner] : "Typical";
+    if (s.Qpi() || s.pwrql == 0) {
+        l.supply = "1.0 V";
+    } else if (s.pwrql == 1) {
+        l.supply = "1.1 V";
+    } else {
+        l.supply = "0.9 V";
+    }
+    l.qpiCode = s.qpiVcm == 0 ? "0p125V" : (s.qpiVcm == 2 ? "0p35V" : "0p25V");
+    return l;
+}
+
+ResponseRequest CtleRequest(const RxSettings& s, const RxLabels& l, double bitRate) {
+    ResponseRequest r;
+    if (!s.Qpi()) {
+        r.acGain = s.ctleHgSel != 0 ? s.eqzS4AcGain : s.eqzS1AcGain;
+        r.dcGain = s.ctleHgSel != 0 ? s.eqzS4DcGain : 0;
+    }
+    r.variant = "H";
+    r.bandwidth = 16;
+    const std::string& mode = l.ctleMode;
+    if (mode == "High-Gain, High BW") {
+        r.bandwidth = 16;
+        r.path = mode;
+    } else if (mode == "High-Gain, Low BW") {
+        r.bandwidth = 8;
+        r.path = mode;
+    } else if (mode.rfind("High Data Rate, Peak Freq ", 0) == 0) {
+        static const double keys[] = {4, 8, 16, 28};
+        r.bandwidth = keys[mode.back() - '0'];
+        r.path = kLowGainPath;
+    } else if (mode == "QPI") {
+        r.bandwidth = 16;
+        r.variant = l.qpiCode;
+        r.path = kQpiPath;
+    }
+    r.family = kReceiverFamily;
+    r.bitRate = bitRate;
+    return r;
+}
+
+ResponseRequest VgaRequest(const RxSettings& s, const RxLabels& l, double bitRate) {
+    ResponseRequest r;
+    r.acGain = s.vgaGain;
+    r.dcGain = 0;
+    const std::string& bw = l.vgaBandwidth;
+    r.bandwidth = bw == "3" ? 28 : bw == "2" ? 16 : bw == "1" ? 8 : bw == "0" ? 4 : 28;
+    r.variant = "H";
+    r.path = kVgaPath;
+    r.family = kReceiverFamily;
+    r.bitRate = bitRate;
+    return r;
+}
+
+int ScanInt(const std::string& text, int fallback) {
+    int value = 0;
+    return std::sscanf(text.c_str(), "%d", &value) == 1 ? value : fallback;
+}
+
+}  // namespace v10kx_ami_rx

@@ -1,0 +1,61 @@
+#pragma once
+// The receiver's settings: the table of integer parameters, the positions chosen for them, the
+// labels derived from those positions and the database requests they lead to.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "framework/param_queries.hpp"
+#include "rx/response_database.hpp"
+
+namespace v10kx_ami_rx {
+
+// The fourteen integer parameters read in one FetchParamVals pass.
+std::vector<IntParamSpec> ReceiverParamTable();
+
+// Positions (indices into the allowed lists) of the table parameters, plus the three integer
+// parameters read one by one.
+struct RxSettings {
+    int vgaGain = 0;
+    int eqzS1AcGain = 0;
+    int eqzS4AcGain = 0;
+    int pwrql = 0;
+    int corner = 0;
+    int eqzBwSel = 0;
+    int vgaBwSel = 0;
+    int eqzS4DcGain = 0;
+    int hgBwSel = 0;
+    int qpiSel = 0;
+    int qpiVcm = 0;
+    int cdrBandwidth = 0;
+    int cdrSel = 0;
+    int tempGrade = 0;
+
+    int ctleHgSel = 0;  // 0: high-data-rate CTLE, other: high-gain CTLE
+    int ctleMode = 0;   // non-zero asks for CTLE/VGA auto-adaptation
+    int dfeMode = 0;    // 0: DFE off
+
+    bool Qpi() const { return qpiSel == 1; }
+};
+
+// Reads the positions out of the table FetchParamVals filled (missing names stay 0).
+RxSettings SettingsFromIndices(const std::map<std::string, int>& indices);
+
+struct RxLabels {
+    std::string ctleMode;      // e.g. "High Data Rate, Peak Freq 0", "High-Gain, Low BW", "QPI"
+    std::string vgaBandwidth;  // "0" ... "3"
+    std::string corner;        // "Typical", "Fast", "Slow"
+    std::string supply;        // "1.0 V", "1.1 V", "0.9 V"
+    std::string qpiCode;       // "0p125V", "0p25V", "0p35V"
+};
+
+RxLabels DeriveLabels(const RxSettings& settings);
+
+// Database requests of the CTLE and VGA paths.
+ResponseRequest CtleRequest(const RxSettings& settings, const RxLabels& labels, double bitRate);
+ResponseRequest VgaRequest(const RxSettings& settings, const RxLabels& labels, double bitRate);
+
+// Decimal integer at the start of `text` ("%d" rules), or `fallback` when there is none.
+int ScanInt(const std::string& text, int fallback);
+
+}  // namespace v10kx_ami_rx

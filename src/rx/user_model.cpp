@@ -1,0 +1,158 @@
+// Construction of the receiver, in the order its message log and output parameters report it.
+#include "rx/user_model.hpp"
+
+#include <cmath>
+
+#include "framework/ami_exceptions.hpp"
+#include "framework/database_path.hpp"
+#include "rx/rx_format.hpp"
+#include "rx/rx_identity.hpp"
+#include "rx/rx_jitter.hpp"
+#include "rx/rx_process_state.hpp"
+#include "rx/stage_assembly.hpp"
+
+namespace v10kx_ami_rx {
+namespace {
+
+// What the simulator hands over must make sense before anything is computed from it.
+void CheckInitArguments(const double* impulse_matrix, long row_size, double sample_interval,
+                        double bit_time) {
+    if (!(sample_interval > 0) || !std::isfinite(sample_interval)) {
+        throw AmiException(
+            Format("Invalid sample_interval %g s: it must be a positive time.", sample_interval));
+    }
+    if (!(bit_time > 0) || !std::isfinite(bit_time)) {
+        throw AmiException(Format("Invalid bit_time %g s: it must be a positive time.", bit_time));
+    }
+    if (row_size < 0) {
+        throw AmiException(Format("Invalid row_size %ld: it must not be negative.", row_size));
+    }
+    if (row_size > 0 && impulse_matrix == nullptr) {
+        throw AmiException("No impulse_matrix was given for a non-empty impulse response.");
+    }
+}
+
+}  // namespace
+
+UserModel::UserModel(double* impulse_matrix, long row_size, int aggressors, double sample_interval,
+                     double bit_time, const char* AMI_parameters_in)
+    : AmiRxFFTMult(row_size, aggressors, sample_interval, bit_time, AMI_parameters_in) {
+    CheckInitArguments(impulse_matrix, row_size, sample_interval, bit_time);
+
+    // Identity.
+    msgLog += kIdentificationLine;
+    paramsOut = std::string("(") + kRootName + "\n" + kDescriptionLine;
+    debugFileName = kDebugFileName;
+    inputDumpFileName = kInputDumpFileName;
+    outputDumpFileName = kOutputDumpFileName;
+    dfeDumpFileName = kDfeDumpFileName;
+    cdrDumpFileName = kCdrDumpFileName;
+    OpenDebugFile();
+
+    TheReceiverProcessState().dfeConstant = 2.5;
+
+    // Table parameters.
+    if (FetchParamVals(ReceiverParamTable())) {
+        msgLog += "WARNING: An error was reported by `FetchParamVals()`\n";
+        msgLog += "         Simulation results may be suspect.\n";
+    }
+    RxSettings settings = SettingsFromIndices(paramIndices);
+
+    stageResponses.clear();
+    stageCurveIn.clear();
+    stageCurveOut.clear();
+    const double bitRate = 1.0 / bitTime;
+
+    if (bitRate > 17.4e9 && settings.pwrql != 1) {
+        const std::string warning =
+            "WARNING: 'pwrql' must be set to 1.1V for operation at 17.4 Gbps or above!\n";
+        WriteDebug(warning);
+        msgLog += warning;
+    }
+
+    // Jitter and sensitivity outputs.
+    settings.ctleHgSel = ReadIntParam({"ctle_hg_sel"}, 0);
+    settings.dfeMode = ReadIntParam({"dfe", "mode"}, 0);
+    JitterRequest jitter;
+    jitter.bitTime = bitTime;
+    jitter.dfeOn = settings.dfeMode != 0;
+    jitter.highGainCtle = settings.ctleHgSel == 1;
+    jitter.ctleBandwidth = (settings.ctleHgSel == 1 && settings.eqzBwSel < 1) ? 8.0 : 16.0;
+    jitter.industrialGrade = settings.tempGrade == 0;
+    ReportJitter(jitter, msgLog, paramsOut);
+
+    settings.ctleMode = ReadIntParam({"ctle_mode"}, 0);
+    RxLabels labels = DeriveLabels(settings);
+
+    if (!dataDirEmpty && !dataDir.empty()) dataDir += "/";
+
+    if (settings.ctleMode != 0 && (dataDirEmpty || !dataDir.empty()) && !settings.Qpi()) {
+        AutoAdaptEqualiser(settings, labels, bitRate);
+    }
+    if (settings.Qpi()) settings.vgaGain = 7;
+
+    // Database lookups.
+    ResponseDatabaseFiles files;
+    files.highGain = dataDir + kHighGainCtleFile;
+    files.highDataRate = dataDir + kHighDataRateCtleFile;
+    files.qpi = dataDir + kQpiCtleFile;
+    files.vga = dataDir + kVgaResponseFile;
+    files.corner = labels.corner;
+    files.supplyLabel = labels.supply;
+    files.supplySetting = labels.supply;
+    SetResponseDatabaseFiles(files);
+
+    ResponseSelection ctle;
+    LookupResponse(ctle, CtleRequest(settings, labels, bitRate));
+    ResponseSelection vga;
+    LookupResponse(vga, VgaRequest(settings, labels, bitRate));
+    AssembleStages(settings, ctle, vga);
+    ReleaseResponseCache();
+
+    SetUpDecisionFeedback(settings);
+
+    paramsOut += ")\n";
+    AmiRxFFTMult::Init(impulse_matrix, 1);
+}
+
+int UserModel::ReadIntParam(const std::vector<std::string>& names, int fallback) {
+    return ScanInt(GetParamText(names), fallback);
+}
+
+void UserModel::AssembleStages(const RxSettings& settings, const ResponseSelection& ctle,
+                               const ResponseSelection& vga) {
+    if (settings.ctleHgSel == 0 && !settings.Qpi()) {
+        AddStage(ctle.response, 1, 2, ctle.curve, 0, 1, "CTLE");
+    } else {
+        for (std::uint32_t stage = 0; stage < 4; ++stage) {
+            // Stages after the first use the QPI file's second curve pair.
+            const std::uint32_t curveRow = (stage > 0 && settings.Qpi()) ? 2 : 0;
+            AddStage(ctle.response, 1 + 2 * stage, 2 + 2 * stage, ctle.curve, curveRow,
+                     curveRow + 1, Format("CTLE stage %u", stage + 1));
+        }
+    }
+    AddStage(vga.response, 1, 2, vga.curve, 0, 1, "VGA");
+}
+
+void UserModel::AddStage(const ResponseRecord& response, std::uint32_t magnitudeRow,
+                         std::uint32_t phaseRow, const ResponseRecord& curve, std::uint32_t inRow,
+                         std::uint32_t outRow, const std::string& stageName) {
+    std::optional<StageResponse> stage = StageFromRecord(response, magnitudeRow, phaseRow);
+    if (!stage) {
+        msgLog += "WARNING: No usable " + stageName +
+                  " response was found in the database for these settings; the stage is left "
+                  "out.\n";
+        return;
+    }
+    std::optional<AmplitudeCurve> amplitude = CurveFromRecord(curve, inRow, outRow);
+    if (!amplitude) {
+        msgLog += "WARNING: No usable amplitude curve was found for the " + stageName +
+                  " stage; it is applied without one.\n";
+        amplitude.emplace();
+    }
+    stageResponses.push_back(std::move(*stage));
+    stageCurveIn.push_back(std::move(amplitude->in));
+    stageCurveOut.push_back(std::move(amplitude->out));
+}
+
+}  // namespace v10kx_ami_rx

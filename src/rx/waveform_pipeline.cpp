@@ -1,0 +1,163 @@
+// Time-domain path of the receiver: each AMI_GetWave block runs through the stage cascade by
+// overlap-save (each stage followed by its static amplitude curve), then through the DFE and
+// clock recovery.
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "engine/fft_service.hpp"
+#include "engine/interpolation.hpp"
+#include "rx/ami_rx_fft_mult.hpp"
+#include "rx/clock_times.hpp"
+#include "rx/rx_format.hpp"
+#include "rx/rx_identity.hpp"
+#include "rx/rx_process_state.hpp"
+#include "rx/spectrum_multiply.hpp"
+
+using v10kx_ami_rx::Format;
+using v10kx_ami_rx::MultiplySpectrum;
+
+namespace {
+
+// Extremes of a block for the DFE debug lines; the search starts from -1 and +1.
+std::pair<double, double> BlockExtremes(const double* samples, std::int64_t count) {
+    double maximum = -1.0;
+    double minimum = 1.0;
+    for (std::int64_t i = 0; i < count; ++i) {
+        maximum = std::max(maximum, samples[i]);
+        minimum = std::min(minimum, samples[i]);
+    }
+    return {maximum, minimum};
+}
+
+}  // namespace
+
+std::int32_t AmiRxFFTMult::GetWave(double* wave, long wave_size, double* clock_times) {
+    const std::string open =
+        "(" + (paramTree ? paramTree->rootName : std::string(v10kx_ami_rx::kRootName)) + "\n";
+    paramsOut = open;
+    if (wave_size < 0 || wave_size > std::numeric_limits<std::int32_t>::max() ||
+        (wave_size > 0 && wave == nullptr)) {
+        paramsOut += ")\n";
+        return 0;
+    }
+    if (wave_size == 0) {
+        // Nothing to filter; keep the configuration and history for the next real block.
+        paramsOut += ")\n";
+        ++v10kx_ami_rx::TheReceiverProcessState().getWaveCalls;
+        return 1;
+    }
+
+    try {
+        AmiModel::GetWave(wave, wave_size, clock_times);
+        // A block after a failed reconfiguration has the new length but the old buffers.
+        if (!ConfiguredForRowSize()) Configure();
+        // The block is filtered on a copy and handed back only when everything succeeded.
+        blockBuffer_.assign(wave, wave + wave_size);
+        std::vector<double> clockTimes;
+        FilterBlock(blockBuffer_.data(), false, clockTimes);
+        std::copy(blockBuffer_.begin(), blockBuffer_.end(), wave);
+        v10kx_ami_rx::WriteClockTimes(clockTimes, clock_times, wave_size, bitTime / sampleInterval);
+    } catch (...) {
+        paramsOut = open + ")\n";
+        if (clock_times != nullptr) clock_times[0] = -1.0;
+        throw;
+    }
+    AmiModel::GetWaveEnd(wave, wave_size, clock_times);
+    paramsOut += ")\n";
+    WriteDebug(paramsOut);
+    ++v10kx_ami_rx::TheReceiverProcessState().getWaveCalls;
+    return 1;
+}
+
+void AmiRxFFTMult::FilterWaveform(double* samples, std::vector<double>& clockTimes) {
+    const std::size_t n = static_cast<std::size_t>(rowSize);
+    const std::size_t pad = static_cast<std::size_t>(padSize);
+    const std::uint32_t size = static_cast<std::uint32_t>(fftSize);
+
+    if (debugOn) {
+        WriteDebug(Format("At time, %e s, input jump: %f V.\n", blockStartTime,
+                          samples[0] - lastInputSample));
+    }
+    lastInputSample = samples[n - 1];
+
+    // Overlap-save: the newest padSize samples of history, then the block.
+    std::copy(historyBuffer.begin() + static_cast<std::ptrdiff_t>(size - pad), historyBuffer.end(),
+              historyBuffer.begin());
+    std::copy(samples, samples + n, historyBuffer.begin() + static_cast<std::ptrdiff_t>(pad));
+    for (std::size_t i = 0; i < size; ++i) {
+        workBuffer[2 * i + 1] = historyBuffer[i];
+        workBuffer[2 * i + 2] = 0.0;
+    }
+    for (std::size_t k = 0; k < gridSpectra.size(); ++k) {
+        Transform(workBuffer, size, -1);
+        MultiplySpectrum(workBuffer, gridSpectra[k]);
+        // The mixed-radix inverse carries the 1/n factor itself.
+        Transform(workBuffer, size, +1);
+        ApplyAmplitudeCurve(k);
+    }
+    for (std::size_t i = 0; i < n; ++i) samples[i] = workBuffer[2 * (pad + i) + 1];
+
+    clockTimes.clear();
+    if (dfe) RunDecisionStep(samples, clockTimes);
+
+    if (debugOn) {
+        WriteDebug(Format("At time, %e s, output jump: %f V.\n", blockStartTime,
+                          samples[0] - lastOutputSample));
+    }
+    lastOutputSample = samples[n - 1];
+
+    if (dfe && dfe->IsActive()) {
+        std::vector<double> weights;
+        std::vector<int> codes;
+        dfe->CurrentTaps(weights, codes);
+        ReportTaps(weights, codes);
+    }
+}
+
+void AmiRxFFTMult::ApplyAmplitudeCurve(std::size_t stage) {
+    const std::size_t size = static_cast<std::size_t>(fftSize);
+    const std::vector<double>& in = stageCurveIn[stage];
+    if (in.empty()) {
+        for (std::size_t i = 0; i < size; ++i) workBuffer[2 * i + 2] = 0.0;
+        return;
+    }
+    curveScratch_.resize(size);
+    for (std::size_t i = 0; i < size; ++i) curveScratch_[i] = workBuffer[2 * i + 1];
+    Interpolate(kInterpNr3Linear, in, stageCurveOut[stage], curveScratch_, curveResult_);
+    for (std::size_t i = 0; i < size; ++i) {
+        workBuffer[2 * i + 1] = curveResult_[i];
+        workBuffer[2 * i + 2] = 0.0;
+    }
+}
+
+void AmiRxFFTMult::RunDecisionStep(double* samples, std::vector<double>& clockTimes) {
+    const bool active = dfe->IsActive();
+    if (active && debugOn) {
+        const auto [maximum, minimum] = BlockExtremes(samples, rowSize);
+        WriteDebug(Format("DFE input: max. = %f, min. = %f.\n", maximum, minimum));
+    }
+    DFE::BlockResult result = dfe->Process(samples, rowSize, blockStartTime);
+    if (active && debugOn) {
+        const auto [maximum, minimum] = BlockExtremes(samples, rowSize);
+        WriteDebug(Format("DFE output: max. = %f, min. = %f.\n", maximum, minimum));
+    }
+    if (dumpDfeOn) {
+        for (const std::vector<double>& record : result.tapHistory) {
+            for (double value : record) dfeDumpFile << Format("%10.6f\t", value);
+            dfeDumpFile << "\n";
+        }
+    }
+    if (dumpCdrOn) {
+        const std::size_t count = std::min(result.clockPeriods.size(), result.lockFlags.size());
+        for (std::size_t i = 0; i < count; ++i) {
+            cdrDumpFile << Format("%17.6e\t%d\n", result.clockPeriods[i], result.lockFlags[i]);
+        }
+    }
+    if (debugOn) {
+        WriteDebug(Format(dfe->IsLocked() ? "CDR is locked at time, %e s.\n"
+                                          : "CDR is not locked at time, %e s.\n",
+                          blockStartTime));
+    }
+    clockTimes = std::move(result.clockTimes);
+}

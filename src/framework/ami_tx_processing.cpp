@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "framework/ami_tx.hpp"
@@ -42,6 +43,28 @@ SparseTaps NonZeroTaps(const std::vector<double>& b) {
         }
     }
     return taps;
+}
+
+constexpr std::ptrdiff_t kChunk = 256;
+
+// out[i] = sum over t of weight[t] * x[i - delay[t]], in increasing t, for one chunk. The taps
+// are spelled out so that the loop over i becomes straight vector code.
+template <std::size_t... T>
+[[gnu::always_inline]] inline void SumChunkTaps(const double* __restrict x,
+                                                const std::ptrdiff_t* delay, const double* weight,
+                                                double* __restrict out, std::index_sequence<T...>) {
+    const std::ptrdiff_t d[] = {delay[T]...};
+    const double w[] = {weight[T]...};
+    for (std::ptrdiff_t i = 0; i < kChunk; ++i) {
+        double s = -0.0;
+        ((s += w[T] * x[i - d[T]]), ...);
+        out[i] = s;
+    }
+}
+
+template <std::size_t K>
+void SumChunk(const double* x, const std::ptrdiff_t* delay, const double* weight, double* out) {
+    SumChunkTaps(x, delay, weight, out, std::make_index_sequence<K>());
 }
 
 // One pass of the tap filter over a block, in place.
@@ -133,7 +156,6 @@ class TapFilterRun {
     // chunk every output is a separate sum, which lets the compiler compute several at once.
     template <std::size_t K>
     void FullOutputs(std::ptrdiff_t stop, double scale) {
-        constexpr std::ptrdiff_t kChunk = 256;
         std::array<std::ptrdiff_t, K> delay;
         std::array<double, K> weight;
         for (std::size_t t = 0; t < K; ++t) {
@@ -145,11 +167,7 @@ class TapFilterRun {
         std::ptrdiff_t hi = n_;
         for (; hi - kChunk >= stop; hi -= kChunk) {
             const std::ptrdiff_t lo = hi - kChunk;
-            for (std::ptrdiff_t i = 0; i < kChunk; ++i) {
-                double s = -0.0;
-                for (std::size_t t = 0; t < K; ++t) s += weight[t] * x[lo + i - delay[t]];
-                out[i] = s;
-            }
+            SumChunk<K>(x + lo, delay.data(), weight.data(), out);
             for (std::ptrdiff_t i = 0; i < kChunk; ++i) {
                 if (out[i] == 0.0) out[i] = ZeroSign(out[i], lo + i);
             }

@@ -1,0 +1,24 @@
+#pragma once
+// Loading the transmitter's device database from the directory in the shared state.
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "tx/fir_map.hpp"
+#include "tx/tx_shared_state.hpp"
+
+namespace v10kx_ami_tx {
+
+// Rebuilds the VOD table and the VOD coefficient table. A missing file, or a coefficient table
+// with a number that does not parse, silently leaves the linear fallback in force; files that are
+// unusable for other reasons get a "**Warning** " line in `log`.
+void LoadVodTables(TxSharedState& state, std::string& log);
+
+// Reads and checks the FIR map; its keys are rebuilt from the amplitudes of the VOD table's
+// settings when the table lists one setting fewer than the map has records. Without a usable map
+// a "**Warning** " line goes to `log` and the result is empty. `console` receives the lines that
+// go to standard output.
+std::optional<FirMap> LoadFirMap(const TxSharedState& state, std::string& log,
+                                 std::ostream& console);
+
+}  // namespace v10kx_ami_tx

@@ -1,0 +1,97 @@
+#include "amisim/stat_eye.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using namespace amisim;
+
+namespace {
+constexpr int kSpb = 32;
+constexpr double kDt = 1e-12;
+
+// Pulse of an ideal channel: the impulse is one sample of area 1.
+PulseResponse idealPulse() {
+    std::vector<double> impulse(64 * kSpb, 0.0);
+    impulse[0] = 1 / kDt;
+    return makePulse(impulse, kDt, kSpb, 0.5);
+}
+}  // namespace
+
+TEST(Pulse, IdealChannelGivesOneBitRectangle) {
+    PulseResponse p = idealPulse();
+    EXPECT_DOUBLE_EQ(p.samples[0], 0.5);
+    EXPECT_DOUBLE_EQ(p.samples[kSpb - 1], 0.5);
+    EXPECT_DOUBLE_EQ(p.samples[kSpb], 0.0);
+    EXPECT_EQ(p.mainIndex, 15u);  // middle of the flat top
+}
+
+TEST(StatEye, IdealChannelOpensTwiceTheMainCursorOverOneUi) {
+    StatEyeResult r = computeStatEye(idealPulse(), StatEyeOptions{});
+    EXPECT_NEAR(r.eyeHeight, 1.0, 2e-3);
+    EXPECT_NEAR(r.eyeWidth, 1.0, 1.5 / 64);
+}
+
+TEST(StatEye, InterferenceComesOffTheWorstCase) {
+    // main cursor 0.4 V, post-cursors 0.1 V and -0.05 V: at a BER far below 1/4 the inner
+    // eye is 2 * (0.4 - 0.1 - 0.05) = 0.5 V
+    PulseResponse p;
+    p.samplesPerBit = 4;
+    p.sampleInterval = kDt;
+    p.samples.assign(40, 0.0);
+    p.samples[8] = 0.4;
+    p.samples[12] = 0.1;
+    p.samples[16] = -0.05;
+    p.mainIndex = 8;
+    StatEyeResult r = computeStatEye(p, StatEyeOptions{});
+    EXPECT_NEAR(r.eyeHeight, 0.5, 2e-3);
+    EXPECT_NEAR(r.bestPhaseUi, 0.0, 1e-9);
+    // the same eye seen by a latch that needs 50 mV either side
+    StatEyeOptions o;
+    o.sensitivity = 0.05;
+    r = computeStatEye(p, o);
+    EXPECT_NEAR(r.eyeHeight, 0.4, 2e-3);
+    EXPECT_NEAR(r.rawEyeHeight, 0.5, 2e-3);
+}
+
+TEST(StatEye, DualDiracJitterNarrowsTheEyeByItsPeakToPeak) {
+    StatEyeOptions o;
+    o.jitter.djPp = 0.25 * kSpb * kDt;
+    StatEyeResult r = computeStatEye(idealPulse(), o);
+    EXPECT_NEAR(r.eyeHeight, 1.0, 2e-3);
+    EXPECT_NEAR(r.eyeWidth, 0.75, 2.0 / 64);
+}
+
+TEST(StatEye, RandomJitterClosesTheEdgesAtTheTargetBer) {
+    // Beyond an edge the neighbour bit decides half the time: 0.5 * Q(d / sigma) = 1e-12
+    // gives d = 6.93 sigma from each edge; sigma = 0.02 UI leaves 1 - 2 * 0.139 = 0.72 UI.
+    StatEyeOptions o;
+    o.jitter.rjRms = 0.02 * kSpb * kDt;
+    StatEyeResult r = computeStatEye(idealPulse(), o);
+    EXPECT_NEAR(r.eyeWidth, 0.72, 0.04);
+    EXPECT_NEAR(r.eyeHeight, 1.0, 2e-3);
+    o.ber = 1e-3;  // 0.5 * Q(d) = 1e-3: d = 2.88 sigma, width 1 - 0.115
+    r = computeStatEye(idealPulse(), o);
+    EXPECT_NEAR(r.eyeWidth, 0.885, 0.04);
+}
+
+TEST(StatEye, ClosedEyeHasNoHeightOrWidth) {
+    PulseResponse p;
+    p.samplesPerBit = 4;
+    p.sampleInterval = kDt;
+    p.samples.assign(40, 0.0);
+    // main cursor 0.2 V against 0.15 + 0.1 V of interference, held over each bit
+    for (int i = 0; i < 4; ++i) {
+        p.samples[static_cast<std::size_t>(8 + i)] = 0.2;
+        p.samples[static_cast<std::size_t>(12 + i)] = 0.15;
+        p.samples[static_cast<std::size_t>(16 + i)] = 0.1;
+    }
+    p.mainIndex = 9;
+    StatEyeResult r = computeStatEye(p, StatEyeOptions{});
+    EXPECT_EQ(r.eyeHeight, 0.0);
+    EXPECT_EQ(r.eyeWidth, 0.0);
+    EXPECT_LT(r.rawEyeHeight, 0.0);
+    StatEyeOptions bad;
+    bad.ber = 0.0;
+    EXPECT_THROW(computeStatEye(p, bad), std::invalid_argument);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// Pulse response and statistical eye: the inter-symbol interference distribution at each
+// sampling phase (convolution of the two-valued distributions of every cursor), mixed over
+// the sampling-time jitter the models report.
+#include <vector>
+
+namespace amisim {
+
+struct PulseResponse {
+    std::vector<double> samples;  // volts: response to one bit of +amplitude
+    double sampleInterval = 0;
+    int samplesPerBit = 0;
+    std::size_t mainIndex = 0;  // index of the largest sample (the main cursor)
+    double mainCursor() const { return samples.empty() ? 0.0 : samples[mainIndex]; }
+};
+
+// Convolution of the impulse (1/s) with a one-bit rectangle of height `amplitude` volts.
+PulseResponse makePulse(const std::vector<double>& impulse, double sampleInterval,
+                        int samplesPerBit, double amplitude);
+
+struct JitterBudget {
+    double rjRms = 0;  // seconds, Gaussian standard deviation (all sources combined)
+    double djPp = 0;   // seconds, peak to peak, dual Dirac
+    double dcdPp = 0;  // seconds, peak to peak, dual Dirac
+};
+
+struct StatEyeOptions {
+    double ber = 1e-12;
+    int phasesPerUi = 64;
+    int voltageBins = 4097;
+    double sensitivity = 0;  // volts; the latch needs |v| above it, so 2x comes off the height
+    JitterBudget jitter;
+};
+
+struct StatEyeResult {
+    double eyeHeight = 0;         // volts at the target BER, after the sensitivity, never negative
+    double rawEyeHeight = 0;      // volts at the target BER, before the sensitivity (may be < 0)
+    double eyeWidth = 0;          // UI
+    double bestPhaseUi = 0;       // sampling phase of the largest opening, from the main cursor
+    std::vector<double> phaseUi;  // display phases, -1 .. 1 UI around the main cursor
+    std::vector<double> opening;  // 2 * inner boundary at the BER, per display phase (volts)
+    // density[i * voltageBins + j]: probability of voltage bin j at display phase i
+    std::vector<double> density;
+    int voltageBins = 0;
+    double vMin = 0, vMax = 0;
+};
+
+StatEyeResult computeStatEye(const PulseResponse& pulse, const StatEyeOptions& opt);
+
+}  // namespace amisim

@@ -19,15 +19,7 @@ std::int32_t Base_interp::locate(double v) {
     const bool asc = x[count - 1] >= x[0];
     std::int32_t lo = 0;
     std::int32_t hi = count - 1;
-    while (hi - lo > 1) {
-        const std::int32_t mid = lo + (hi - lo) / 2;  // (hi + lo) / 2 without overflow
-        if ((v >= x[mid]) == asc) {
-            lo = mid;
-        } else {
-            hi = mid;
-        }
-    }
-    return finishSearch(lo);
+    return finishSearch(bisect(v, asc, lo, hi));
 }
 
 std::int32_t Base_interp::hunt(double v) {
@@ -65,6 +57,10 @@ std::int32_t Base_interp::hunt(double v) {
             step += step;
         }
     }
+    return finishSearch(bisect(v, asc, lo, hi));
+}
+
+std::int32_t Base_interp::bisect(double v, bool asc, std::int32_t lo, std::int32_t hi) const {
     while (hi - lo > 1) {
         const std::int32_t mid = lo + (hi - lo) / 2;  // (hi + lo) / 2 without overflow
         if ((v >= x[mid]) == asc) {
@@ -73,7 +69,7 @@ std::int32_t Base_interp::hunt(double v) {
             hi = mid;
         }
     }
-    return finishSearch(lo);
+    return lo;
 }
 
 std::int32_t Base_interp::finishSearch(std::int32_t lo) {

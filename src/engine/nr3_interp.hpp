@@ -30,6 +30,8 @@ class Base_interp {
     const double* y;
 
   private:
+    // Narrows the bracket [lo, hi] around v down to one interval; returns its lower index.
+    std::int32_t bisect(double v, bool asc, std::int32_t lo, std::int32_t hi) const;
     std::int32_t finishSearch(std::int32_t lo);
 };
 

@@ -41,11 +41,11 @@ std::string AmiModel::GetParamText(const std::vector<std::string>& names) {
 bool AmiModel::FetchParamVals(const std::vector<IntParamSpec>& table) {
     msgLog += "AMI Parameter Input Values:\n";
     bool failed = false;
-    for (const IntParamSpec& spec : table) {
+    for (const IntParamSpec& row : table) {
         // A row without allowed values has no default to fall back on; zero stands in.
-        const int fallback = spec.allowed.empty() ? 0 : spec.allowed.front();
+        const int fallback = row.allowed.empty() ? 0 : row.allowed.front();
         std::string text;
-        const int code = paramTree ? paramTree->GetLeaf({paramTree->rootName, spec.name}, text) : 2;
+        const int code = paramTree ? paramTree->GetLeaf({paramTree->rootName, row.name}, text) : 2;
 
         bool accepted = false;
         int value = fallback;
@@ -54,14 +54,14 @@ bool AmiModel::FetchParamVals(const std::vector<IntParamSpec>& table) {
                 int scanned = 0;
                 if (!ScanInt(text, scanned)) {
                     msgLog += "Couldn't scan an integer from the value string of parameter '" +
-                              spec.name + "': " + text +
+                              row.name + "': " + text +
                               "\nUsing default value: " + FormatInt(fallback);
-                } else if (std::find(spec.allowed.begin(), spec.allowed.end(), scanned) !=
-                           spec.allowed.end()) {
+                } else if (std::find(row.allowed.begin(), row.allowed.end(), scanned) !=
+                           row.allowed.end()) {
                     accepted = true;
                     value = scanned;
                 } else {
-                    msgLog += "Illegal value supplied for parameter '" + spec.name +
+                    msgLog += "Illegal value supplied for parameter '" + row.name +
                               "': " + FormatInt(scanned) +
                               "\nUsing default value: " + FormatInt(fallback);
                 }
@@ -72,17 +72,17 @@ bool AmiModel::FetchParamVals(const std::vector<IntParamSpec>& table) {
                     "Leaf value getter is reporting that we've sent the wrong AMI root name!\n";
                 msgLog += "This should not have happened. Something is very wrong.\n";
                 msgLog +=
-                    "Using default value for parameter '" + spec.name + "': " + FormatInt(fallback);
+                    "Using default value for parameter '" + row.name + "': " + FormatInt(fallback);
                 break;
             case 2:
                 msgLog += "Leaf value getter is reporting that it couldn't find parameter '" +
-                          spec.name + "'.\n" + "Using default value: " + FormatInt(fallback);
+                          row.name + "'.\n" + "Using default value: " + FormatInt(fallback);
                 break;
             default:
                 msgLog += "Leaf value getter has returned an unknown error code!\n";
                 msgLog += "This should not have happened. Something is very wrong.\n";
                 msgLog +=
-                    "Using default value for parameter '" + spec.name + "': " + FormatInt(fallback);
+                    "Using default value for parameter '" + row.name + "': " + FormatInt(fallback);
                 break;
         }
         if (!accepted) {
@@ -90,11 +90,11 @@ bool AmiModel::FetchParamVals(const std::vector<IntParamSpec>& table) {
             value = fallback;
             failed = true;
         }
-        msgLog += "\t" + spec.name + ": " + FormatInt(value) + "\n";
+        msgLog += "\t" + row.name + ": " + FormatInt(value) + "\n";
 
-        paramValues.emplace(spec.name, value);
-        const auto pos = spec.positions.find(value);
-        paramIndices.emplace(spec.name, pos == spec.positions.end() ? 0 : pos->second);
+        paramValues.emplace(row.name, value);
+        const auto pos = row.positions.find(value);
+        paramIndices.emplace(row.name, pos == row.positions.end() ? 0 : pos->second);
     }
     if (!failed) msgLog += "All parameters parsed successfully.\n";
     return failed;

@@ -8,11 +8,11 @@
 
 IntParamSpec MakeIntParamSpec(std::string name, std::vector<int> allowed,
                               std::vector<std::string> labels) {
-    IntParamSpec spec{std::move(name), std::move(allowed), std::move(labels), {}};
-    for (std::size_t i = 0; i < spec.allowed.size(); ++i) {
-        spec.positions.emplace(spec.allowed[i], static_cast<int>(i));  // first position wins
+    IntParamSpec row{std::move(name), std::move(allowed), std::move(labels), {}};
+    for (std::size_t i = 0; i < row.allowed.size(); ++i) {
+        row.positions.emplace(row.allowed[i], static_cast<int>(i));  // first position wins
     }
-    return spec;
+    return row;
 }
 
 bool ScanInt(const std::string& text, int& value) {

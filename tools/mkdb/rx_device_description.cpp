@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "mkdb/json_file.hpp"
+
 namespace mkdb {
 namespace {
 
@@ -164,14 +166,7 @@ RxBlock readBlock(const Fields& f, const json& node, const std::string& where) {
 }  // namespace
 
 RxDescription readRxDescription(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    if (!in) throw std::runtime_error("cannot open receiver description " + file.string());
-    json root;
-    try {
-        root = json::parse(in);
-    } catch (const json::exception& e) {
-        throw std::runtime_error(file.string() + ": not valid JSON: " + e.what());
-    }
+    const json root = readJsonFile(file, "receiver description");
     const Fields f(file);
     RxDescription d;
     d.family = f.text(root, "root", "family");

@@ -4,6 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "mkdb/json_file.hpp"
+
 namespace mkdb {
 
 namespace {
@@ -28,14 +30,7 @@ T Get(const json& object, const char* key, const std::string& where) {
 }  // namespace
 
 TxDescription loadTxDescription(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    if (!in) throw std::runtime_error("cannot open transmitter description " + file.string());
-    json root;
-    try {
-        root = json::parse(in);
-    } catch (const json::exception& e) {
-        throw std::runtime_error(file.string() + ": not valid JSON: " + e.what());
-    }
+    const json root = readJsonFile(file, "transmitter description");
     const std::string name = file.string();
     TxDescription d;
     d.device = Get<std::string>(root, "device", name);

@@ -1,6 +1,7 @@
 #include "rx/ami_rx_fft_mult.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 #include <string>
 
@@ -111,7 +112,13 @@ void AmiRxFFTMult::Init(double* impulseMatrix, int impulseFlag) {
 
     if (debugOn && haveImpulse) {
         WriteDebug("Pre-init Impulse Response:");
-        for (std::int32_t i = 0; i < rowSize; ++i) WriteDebug(Format("%e", impulseMatrix[i]));
+        // One line per sample, handed over (and flushed) once rather than per sample.
+        std::string lines;
+        for (std::int32_t i = 0; i < rowSize; ++i) {
+            if (i > 0) lines += '\n';
+            lines += Format("%e", impulseMatrix[i]);
+        }
+        WriteDebug(lines);
     }
     AmiModel::Init();
     lastInputSample = 0;
@@ -142,11 +149,12 @@ void AmiRxFFTMult::Init(double* impulseMatrix, int impulseFlag) {
             paramsOut += ")\n";
             // Each tap replaces the sample one bit further after the main cursor; taps that
             // would land past the end of the response are not written.
-            const std::int64_t step = static_cast<std::int64_t>(bitTime / sampleInterval + 0.5);
-            std::int64_t position = maxIndex;
+            // Counted in doubles: a nonsensical timing ratio must not overflow an integer.
+            const double step = std::trunc(bitTime / sampleInterval + 0.5);
+            double position = maxIndex;
             for (std::size_t k = 0; k < count && step > 0; ++k) {
                 position += step;
-                if (position >= rowSize) break;
+                if (!(position < rowSize)) break;
                 blockBuffer_[static_cast<std::size_t>(position)] =
                     -0.5 * weights[k] / sampleInterval;
             }

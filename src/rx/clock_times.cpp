@@ -8,8 +8,9 @@ namespace v10kx_ami_rx {
 std::int64_t ClockTimeCapacity(std::int64_t waveSize, double samplesPerBit) {
     if (waveSize <= 0 || !(samplesPerBit > 0) || !std::isfinite(samplesPerBit)) return 0;
     const double bits = std::floor(static_cast<double>(waveSize) / samplesPerBit);
-    // One slot stays free for the terminator, whatever the ratio.
-    return std::min<std::int64_t>(static_cast<std::int64_t>(bits), waveSize - 1);
+    // One slot stays free for the terminator, whatever the ratio (bounded before the
+    // conversion, which a huge ratio would overflow).
+    return static_cast<std::int64_t>(std::min(bits, static_cast<double>(waveSize - 1)));
 }
 
 std::int64_t WriteClockTimes(const std::vector<double>& times, double* out, std::int64_t waveSize,

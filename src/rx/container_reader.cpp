@@ -25,7 +25,12 @@ double decodeF64(const unsigned char* b) {
 ContainerReader::ContainerReader(const std::string& fileName) {
     // A directory opens as a stream on some systems; only a regular file is a container.
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(fileName, ec)) return;
+    const auto status = std::filesystem::status(fileName, ec);
+    if (!std::filesystem::exists(status)) return;
+    if (!std::filesystem::is_regular_file(status)) {
+        Fail("it is not a regular file");
+        return;
+    }
     const std::uintmax_t size = std::filesystem::file_size(fileName, ec);
     if (ec) return;
     in.open(fileName, std::ios::binary);

@@ -11,8 +11,8 @@
 
 class ContainerReader {
   public:
-    // Opens `fileName` for binary reading; IsOpen() tells whether that worked. A regular file
-    // that cannot be opened also sets Reason(); an absent one does not.
+    // Opens `fileName` for binary reading; IsOpen() tells whether that worked. Something that
+    // exists but is not a readable regular file also sets Reason(); an absent file does not.
     explicit ContainerReader(const std::string& fileName);
 
     bool IsOpen() const { return opened; }

@@ -81,6 +81,8 @@ UserModel::UserModel(double* impulse_matrix, long row_size, int aggressors, doub
     jitter.industrialGrade = settings.tempGrade == 0;
     ReportJitter(jitter, msgLog, paramsOut);
 
+    // Read again with ctle_mode, so a missing value is reported for this step too.
+    settings.ctleHgSel = ReadIntParam({"ctle_hg_sel"}, 0);
     settings.ctleMode = ReadIntParam({"ctle_mode"}, 0);
     RxLabels labels = DeriveLabels(settings);
 
@@ -100,12 +102,13 @@ UserModel::UserModel(double* impulse_matrix, long row_size, int aggressors, doub
     files.corner = labels.corner;
     files.supplyLabel = labels.supply;
     files.supplySetting = labels.supply;
-    SetResponseDatabaseFiles(files);
 
+    // The files go with each lookup under one lock: another instance under construction on
+    // another thread may be asking for another corner or supply at the same moment.
     ResponseSelection ctle;
-    LookupResponse(ctle, CtleRequest(settings, labels, bitRate));
+    LookupResponse(ctle, CtleRequest(settings, labels, bitRate), files);
     ResponseSelection vga;
-    LookupResponse(vga, VgaRequest(settings, labels, bitRate));
+    LookupResponse(vga, VgaRequest(settings, labels, bitRate), files);
     AssembleStages(settings, ctle, vga);
     ReleaseResponseCache();
 

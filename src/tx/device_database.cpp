@@ -25,11 +25,12 @@ void LoadVodTables(TxSharedState& state, std::string& log) {
     std::string error = vodLines.error;
     std::optional<VodTable> vodTable;
     if (error.empty()) vodTable = ParseVodTable(vodLines.lines, error);
-    if (!vodTable) {
-        WarnUnusable(log, vodPath, error, "The output amplitude follows the linear fallback.");
-        return;
+    // The linear trailer is only the fallback: a good coefficient table still gives the swing.
+    if (vodTable) {
+        state.vodTable = *vodTable;
+    } else {
+        WarnUnusable(log, vodPath, error, "The linear fallback keeps its earlier values.");
     }
-    state.vodTable = *vodTable;
 
     const std::string coefPath = state.dataDir + kVodCoefTableFile;
     const TextLines coefLines = ReadTextLines(coefPath);

@@ -165,6 +165,8 @@ TxSetup ConstructTx(const AmiParamTree& tree, double sample_interval, double bit
         if (map && !problem.empty())
             log += "**Warning** Pre-emphasis is disabled: " + problem +
                    ".\n  The output is the main cursor only.\n";
+        // Tap settings that could not be applied count as repaired ones.
+        if (!problem.empty() && settings != SignedTapSettings{}) paramsValid = false;
         setup.tapWeights = LayoutTapWeights(weights, setup.samplesPerBit);
         log += FormatTapWeights(setup.tapWeights, setup.samplesPerBit);
     } else {

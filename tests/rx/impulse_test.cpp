@@ -1,8 +1,11 @@
 // AMI_Init: the stage cascade applied to the impulse response.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numeric>
+#include <thread>
 
 #include "rx_test_support.hpp"
 
@@ -113,11 +116,16 @@ TEST_F(ImpulseTest, MissingDatabaseLeavesTheImpulseAloneAndSaysSo) {
 TEST_F(ImpulseTest, InitUsesTwiceTheNextPowerOfTwo) {
     WriteTestDatabase(dir.path(), TestDatabase{});
     ScopedCurrentDir cwd(dir.path());
-    std::vector<double> impulse = GaussianPulse(1000, 100, 8);
+    std::vector<double> impulse(1000);
+    for (std::size_t i = 0; i < impulse.size(); ++i) impulse[i] = 0.5 * static_cast<double>(i);
     RxInstance rx(impulse, kDt, kBitTime, Params(dir.path(), {{"debug", "(enable True)"}}));
     ASSERT_TRUE(rx.ok());
     EXPECT_NE(rx.message().find("Nfft: 2048\n"), std::string::npos) << rx.message();
-    EXPECT_TRUE(std::filesystem::exists(dir.path() / "Corvan_V10_Rx_AMI_Debug.txt"));
+    // The impulse as handed in, one sample per line, before the base's row_size line.
+    const std::string debug = ReadFile(dir.path() / "Corvan_V10_Rx_AMI_Debug.txt");
+    EXPECT_NE(debug.find("Pre-init Impulse Response:\n0.000000e+00\n5.000000e-01\n"),
+              std::string::npos);
+    EXPECT_NE(debug.find("\n4.990000e+02\n4.995000e+02\nrow_size: 1000\n"), std::string::npos);
 }
 
 TEST_F(ImpulseTest, NonsenseTimingFailsInitCleanly) {
@@ -134,4 +142,29 @@ TEST_F(ImpulseTest, NonsenseTimingFailsInitCleanly) {
     RxInstance rx(impulse, kDt, 0.0, Params(dir.path()));
     EXPECT_FALSE(rx.ok());
     EXPECT_NE(rx.message().find("bit_time"), std::string::npos) << rx.message();
+}
+
+TEST_F(ImpulseTest, InstancesBuiltAtOnceOnTwoThreadsEachReadTheirOwnCorner) {
+    // Typical corner: unity stages. Fast corner: x2 CTLE and x2 VGA.
+    WriteTestDatabase(dir.path(), TestDatabase{});
+    TestDatabase fast;
+    fast.ctle = FlatStage(6.0206);
+    fast.vga = FlatStage(6.0206);
+    WriteTestDatabase(dir.path(), fast, "_F");
+
+    const std::vector<double> original = GaussianPulse(256, 60, 5);
+    const double peak = *std::max_element(original.begin(), original.end());
+    std::atomic<int> wrong{0};
+    auto build = [&](const char* corner, double gain) {
+        for (int i = 0; i < 40; ++i) {
+            std::vector<double> impulse = original;
+            RxInstance rx(impulse, kDt, kBitTime, Params(dir.path(), {{"corner", corner}}));
+            if (!rx.ok() || std::abs(impulse[60] - gain * peak) > 1e-6 * gain * peak) ++wrong;
+        }
+    };
+    std::thread typical(build, "0", 1.0);
+    std::thread fastCorner(build, "1", 4.0);
+    typical.join();
+    fastCorner.join();
+    EXPECT_EQ(wrong.load(), 0);
 }

@@ -93,6 +93,23 @@ TEST_F(ParametersTest, IllegalAndUnreadableValuesFallBackToTheirDefaults) {
     EXPECT_EQ(message.find("All parameters parsed successfully."), std::string::npos);
 }
 
+TEST_F(ParametersTest, MissingModeSettingsAreReportedWhereEachStepReadsThem) {
+    // The jitter step reads ctle_hg_sel and the DFE mode; the label step reads ctle_hg_sel
+    // again with ctle_mode.
+    const std::string message = InitMessage(Params(dir.path()));
+    EXPECT_NE(message.find("WARNING: Couldn't find `ctle_hg_sel.' parameter.\n"
+                           "WARNING: Couldn't find `dfe.mode.' parameter.\n"
+                           "  Bit rate:  10.000000 Gbps\n"),
+              std::string::npos)
+        << message;
+    EXPECT_NE(message.find("  (Rx_Receiver_Sensitivity  0.000000e+00)\n"
+                           "WARNING: Couldn't find `ctle_hg_sel.' parameter.\n"
+                           "WARNING: Couldn't find `ctle_mode.' parameter.\n"),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(Count(message, "ctle_hg_sel.' parameter"), 2u);
+}
+
 TEST_F(ParametersTest, HighestBandwidthSelectorIsLegal) {
     const std::string message =
         InitMessage(Params(dir.path(), {{"eqz_bw_sel", "4"}, {"vga_bw_sel", "4"}}));

@@ -159,7 +159,8 @@ CtleDatabase Fill(std::vector<double> axisA, std::vector<double> axisB, std::vec
 
 }  // namespace
 
-void WriteTestDatabase(const std::filesystem::path& dir, const TestDatabase& t) {
+void WriteTestDatabase(const std::filesystem::path& dir, const TestDatabase& t,
+                       const std::string& cornerSuffix) {
     const ResponseRecord curve = CurveOf(t.curve);
     const std::vector<double> bandwidths{4, 8, 16, 28};
     std::vector<double> gains;
@@ -174,11 +175,13 @@ void WriteTestDatabase(const std::filesystem::path& dir, const TestDatabase& t) 
     const CtleDatabase vga = Fill({0, 1, 2, 3, 4, 5, 6, 7}, {0}, bandwidths, {"H"},
                                   ResponseOf(t.frequencies, t.vga, 1), curve, 4, 8);
 
-    // Default supply 1.0 V, typical corner.
-    mkdb::writeBytes(dir / "V10KX_CTLE_V1p0.kvreledata", mkdb::encodeCtleContainer(highGain));
-    mkdb::writeBytes(dir / "V10KX_CTLE2_V1p0.kvreledata", mkdb::encodeCtleContainer(highDataRate));
-    mkdb::writeBytes(dir / "V10KX_CTLE3.kvreledata", mkdb::encodeCtleContainer(qpi));
-    mkdb::writeBytes(dir / "V10KX_VGA_Response_V1p0.kvreledata", mkdb::encodeCtleContainer(vga));
+    // Default supply 1.0 V.
+    const std::string v = "_V1p0" + cornerSuffix + ".kvreledata";
+    mkdb::writeBytes(dir / ("V10KX_CTLE" + v), mkdb::encodeCtleContainer(highGain));
+    mkdb::writeBytes(dir / ("V10KX_CTLE2" + v), mkdb::encodeCtleContainer(highDataRate));
+    mkdb::writeBytes(dir / ("V10KX_CTLE3" + cornerSuffix + ".kvreledata"),
+                     mkdb::encodeCtleContainer(qpi));
+    mkdb::writeBytes(dir / ("V10KX_VGA_Response" + v), mkdb::encodeCtleContainer(vga));
 }
 
 std::string Params(const std::filesystem::path& databaseDir,

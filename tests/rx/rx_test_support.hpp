@@ -102,9 +102,11 @@ struct TestDatabase {
     AmplitudeTable curve = IdentityCurve();  // every amplitude curve
 };
 
-// Writes the four characterisation files of the default supply (1.0 V, typical corner) so
-// that the default settings and the four-stage high-gain settings find their records.
-void WriteTestDatabase(const std::filesystem::path& dir, const TestDatabase& db);
+// Writes the four characterisation files of the default supply (1.0 V) so that the default
+// settings and the four-stage high-gain settings find their records. `cornerSuffix` "" is the
+// typical corner, "_F" the fast and "_S" the slow one.
+void WriteTestDatabase(const std::filesystem::path& dir, const TestDatabase& db,
+                       const std::string& cornerSuffix = "");
 
 // "(Vanta10_Rx (Database_Path "dir") (name value) ...)"
 std::string Params(const std::filesystem::path& databaseDir,

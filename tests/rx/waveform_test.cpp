@@ -136,6 +136,19 @@ TEST_F(WaveformTest, WithoutRecoveredClockOnlyTheTerminatorIsWritten) {
     }
 }
 
+TEST_F(WaveformTest, AbsurdTimingRatioStillTerminatesTheClockTimesInPlace) {
+    // Far more "bits" per block than any integer holds: still only the terminator is written.
+    WriteTestDatabase(dir.path(), TestDatabase{});
+    std::vector<double> impulse(64, 0.0);
+    RxInstance rx(impulse, 1e-9, 1e-30, Params(dir.path()));
+    ASSERT_TRUE(rx.ok()) << rx.message();
+    std::vector<double> wave(64, 0.1);
+    std::vector<double> clocks(wave.size() + 1, 7.0);
+    ASSERT_EQ(rx.GetWave(wave, clocks), 1);
+    EXPECT_EQ(clocks[0], -1.0);
+    EXPECT_EQ(clocks[1], 7.0);
+}
+
 TEST_F(WaveformTest, BlockLengthChoosesTheFftLength) {
     // No database: no stages, so the long blocks pass through quickly.
     ScopedCurrentDir cwd(dir.path());
@@ -183,6 +196,9 @@ TEST_F(WaveformTest, DebugFileGetsOneJumpLinePairPerCall) {
     EXPECT_EQ(count("input jump"), 3u);
     EXPECT_EQ(count("output jump"), 3u);
     EXPECT_NE(debug.find("At time, 0.000000e+00 s, input jump: 0.100000 V."), std::string::npos);
+    // The third block starts 2 x 300 samples of 3.125 ps later.
+    EXPECT_NE(debug.find("At time, 1.875000e-09 s, input jump: "), std::string::npos);
+    EXPECT_NE(debug.find("At time, 1.875000e-09 s, output jump: "), std::string::npos);
     const std::string dump = ReadFile(dir.path() / "Corvan_V10_Rx_AMI_GetWave_Output.txt");
     EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), 1 + 3 * 300);
 }

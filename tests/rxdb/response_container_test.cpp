@@ -189,6 +189,18 @@ TEST(ContainerReader, DirectoryIsNotAFile) {
     TempDir dir;
     ContainerReader reader(dir.path().string());
     EXPECT_FALSE(reader.IsOpen());
+    EXPECT_EQ(reader.Reason(), "it is not a regular file");
+    // A directory under a database name opens as a stream, so the name rule picks it; the
+    // loader must then say why nothing was read instead of staying silent.
+    const std::string name = dir.file("V10KX_CTLE.kvreledata");
+    std::filesystem::create_directory(name);
+    CtleDatabase db;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(LoadCtleDatabase(db, name, kHighGainPathLabel));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Kavor database file " + name +
+                  " is unreadable: it is not a regular file. It is treated as missing.\n");
+    EXPECT_TRUE(db.empty());
 }
 
 }  // namespace

@@ -318,6 +318,9 @@ TEST(RxDescription, ProblemsNameTheFileAndTheField) {
     expectError(broken("\"points\": 81", "\"points\": 9"), "amplitudeCurve.points");
     expectError(broken("\"stored\": 24", "\"stored\": 30"), "blocks[0].acGain");
     expectError(broken("\"codesPerTable\": 128", "\"codesPerTable\": 100"), "codesPerTable");
+    // A code range splits into two equal halves, and must fit the table before any conversion.
+    expectError(broken("\"tapRanges\": [254,", "\"tapRanges\": [253,"), "dfeMaps.tapRanges");
+    expectError(broken("\"tapRanges\": [254,", "\"tapRanges\": [1e300,"), "dfeMaps.tapRanges");
     expectError(broken("\"poleHz\": [3e9, 6e9, 10e9, 14e9] },\n      \"secondPoleRatio\": 2.0",
                        "\"poleHz\": [3e9, 6e9] },\n      \"secondPoleRatio\": 2.0"),
                 "blocks[0].bandwidth");

@@ -282,6 +282,8 @@ TEST_F(TxModel, UnusableFirMapsDisablePreEmphasis) {
                   std::string::npos)
             << m.msg();
         ExpectTaps(m.impulse(), {0, 0, TypicalSwing(31), 0, 0});
+        // The requested tap was dropped: a repair like any other.
+        EXPECT_NE(m.paramsOut().find("(Params_Valid False)"), std::string::npos);
     }
 
     std::filesystem::remove(mapFile);
@@ -289,6 +291,8 @@ TEST_F(TxModel, UnusableFirMapsDisablePreEmphasis) {
         TxInstance m(P(Taps(31, 0, 0, 0, 0)), Delta(), kRow);
         EXPECT_NE(m.msg().find(prefix + "it cannot be opened" + suffix), std::string::npos);
         ExpectTaps(m.impulse(), {0, 0, TypicalSwing(31), 0, 0});
+        // Nothing asked for was lost.
+        EXPECT_NE(m.paramsOut().find("(Params_Valid True)"), std::string::npos);
     }
 }
 
@@ -304,6 +308,7 @@ TEST_F(TxModel, NoRecordForTheAmplitude) {
               std::string::npos)
         << m.msg();
     ExpectTaps(m.impulse(), {0, 0, TypicalSwing(31) * 1.05, 0, 0});
+    EXPECT_NE(m.paramsOut().find("(Params_Valid False)"), std::string::npos);
 }
 
 TEST_F(TxModel, WithoutAnyDatabaseTheLinearSwingApplies) {
@@ -349,6 +354,24 @@ TEST_F(TxModel, MalformedTextFilesFallBackToTheLinearSwing) {
                                   "1023 characters"),
               std::string::npos)
         << longLine.msg();
+}
+
+TEST_F(TxModel, UnusableLinearTrailerLeavesTheCoefficientTableInCharge) {
+    // A zero denominator spoils only the linear fallback; the polynomial still gives the swing,
+    // and the keys rebuilt from it still find their records.
+    std::string vod = "31\n";
+    for (int v = 1; v <= 31; ++v) vod += std::to_string(v) + "\n";
+    txtest::WriteText(dir_.path() / "V10KX_TX_VOD.kvrtxdata", vod + "1\n0\n");
+    TxInstance m(P(Taps(31, 0, 0, 31, 0, 0, 0, 1, 0)), Delta(), kRow);
+    ASSERT_EQ(m.rc(), 1);
+    EXPECT_NE(m.msg().find("V10KX_TX_VOD.kvrtxdata' is unusable: its last line (the linear "
+                           "denominator) is zero.\n  The linear fallback keeps its earlier "
+                           "values.\n"),
+              std::string::npos)
+        << m.msg();
+    EXPECT_NE(m.msg().find("\tMain:\t0.750095\n\tTap1:\t-0.450057\n"), std::string::npos)
+        << m.msg();
+    ExpectTaps(m.impulse(), {0, 0, 0.625 * 1.200152, -0.375 * 1.200152, 0});
 }
 
 TEST_F(TxModel, SampleGridWithoutWholeSamplesPerBitPassesSamplesThrough) {

@@ -214,7 +214,10 @@ RxDescription readRxDescription(const std::filesystem::path& file) {
     const json& dfe = f.member(root, "root", "dfeMaps");
     d.dfeFile = f.text(dfe, "dfeMaps", "file");
     for (double r : f.numbers(dfe, "dfeMaps", "tapRanges")) {
-        if (r < 2 || r != std::floor(r)) f.fail("dfeMaps.tapRanges", "expected even code ranges");
+        // Bounded before the conversion to int; a range is split into two equal halves.
+        if (!(r >= 2 && r <= 2000000) || r != std::floor(r) || std::fmod(r, 2.0) != 0) {
+            f.fail("dfeMaps.tapRanges", "expected even code ranges from 2 to 2000000");
+        }
         d.tapRanges.push_back(static_cast<int>(r));
     }
     d.codesPerTable = f.count(dfe, "dfeMaps", "codesPerTable");

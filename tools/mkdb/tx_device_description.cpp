@@ -83,6 +83,13 @@ TxDescription loadTxDescription(const std::filesystem::path& file) {
         d.taps.push_back(t);
     }
     if (d.taps.size() != 4) throw std::runtime_error(firWhere + ": exactly four taps are needed");
+    // Four taps on the four positions 0, 1, 3 and 4: a repeated one would leave another empty.
+    for (std::size_t i = 0; i < d.taps.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (d.taps[i].position == d.taps[j].position)
+                throw std::runtime_error(firWhere + ": taps " + d.taps[j].name + " and " +
+                                         d.taps[i].name + " share position " +
+                                         std::to_string(d.taps[i].position));
     return d;
 }
 

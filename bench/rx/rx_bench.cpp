@@ -1,7 +1,6 @@
 // Receiver AMI_GetWave (four CTLE stages and the VGA, 32 samples per bit) and AMI_Init
 // (row_size 4096) on the database mkdb generates.
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -14,33 +13,29 @@
 #include <vector>
 
 #include "mkdb/writers.hpp"
+#include "support/ami_exports.hpp"
 
 namespace {
-
-using InitFn = std::int32_t (*)(double*, std::int32_t, std::int32_t, double, double, char*, char**,
-                                void**, char**);
-using GetWaveFn = std::int32_t (*)(double*, std::int32_t, double*, char**, void*);
-using CloseFn = std::int32_t (*)(void*);
 
 constexpr double kBitTime = 1.0 / 10.3125e9;
 constexpr int kSpb = 32;
 constexpr double kDt = kBitTime / kSpb;
 
 struct Receiver {
-    InitFn init = nullptr;
-    GetWaveFn getWave = nullptr;
-    CloseFn close = nullptr;
+    testsupport::AmiInitFn init = nullptr;
+    testsupport::AmiGetWaveFn getWave = nullptr;
+    testsupport::AmiCloseFn close = nullptr;
     std::filesystem::path database;
 
     Receiver() {
-        void* lib = dlopen(RX_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (!lib) {
-            std::fprintf(stderr, "cannot load %s: %s\n", RX_LIBRARY_PATH, dlerror());
+        const testsupport::AmiExports lib = testsupport::LoadAmiExports(RX_LIBRARY_PATH);
+        if (!lib.complete()) {
+            std::fprintf(stderr, "%s\n", lib.error.c_str());
             std::exit(1);
         }
-        init = reinterpret_cast<InitFn>(dlsym(lib, "AMI_Init"));
-        getWave = reinterpret_cast<GetWaveFn>(dlsym(lib, "AMI_GetWave"));
-        close = reinterpret_cast<CloseFn>(dlsym(lib, "AMI_Close"));
+        init = lib.init;
+        getWave = lib.getWave;
+        close = lib.close;
         database =
             std::filesystem::temp_directory_path() / ("rx_bench_" + std::to_string(::getpid()));
         std::filesystem::create_directories(database);

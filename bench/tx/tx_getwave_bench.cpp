@@ -1,7 +1,6 @@
 // Throughput of the transmitter's waveform path: AMI_GetWave-sized blocks of 2^14 samples at 32
 // samples per bit, with all four taps in use, against the dense filter it replaces.
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -13,6 +12,7 @@
 #include "framework/conv_filt.hpp"
 #include "mkdb/tx_database_writer.hpp"
 #include "mkdb/writers.hpp"
+#include "support/ami_exports.hpp"
 
 namespace {
 
@@ -29,20 +29,15 @@ std::vector<double> Prbs(std::size_t n) {
     return v;
 }
 
-using InitFn = std::int32_t (*)(double*, std::int32_t, std::int32_t, double, double, char*, char**,
-                                void**, char**);
-using GetWaveFn = std::int32_t (*)(double*, std::int32_t, double*, char**, void*);
-using CloseFn = std::int32_t (*)(void*);
-
 void BM_TxGetWave(benchmark::State& state) {
-    void* lib = dlopen(TX_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (!lib) {
-        state.SkipWithError(dlerror());
+    const testsupport::AmiExports lib = testsupport::LoadAmiExports(TX_LIBRARY_PATH);
+    if (!lib.complete()) {
+        state.SkipWithError(lib.error.c_str());
         return;
     }
-    auto init = reinterpret_cast<InitFn>(dlsym(lib, "AMI_Init"));
-    auto getWave = reinterpret_cast<GetWaveFn>(dlsym(lib, "AMI_GetWave"));
-    auto close = reinterpret_cast<CloseFn>(dlsym(lib, "AMI_Close"));
+    const auto init = lib.init;
+    const auto getWave = lib.getWave;
+    const auto close = lib.close;
 
     const auto dir = std::filesystem::temp_directory_path() / "tx_bench_db";
     std::filesystem::create_directories(dir);

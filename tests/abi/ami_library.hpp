@@ -1,56 +1,39 @@
 #pragma once
-// A model library loaded the way a simulator loads it: dlopen and the five C functions,
-// declared here independently of the framework's own headers.
+// A model library loaded the way a simulator loads it, closed again with the object.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
-using AmiInitFn = std::int32_t (*)(double*, std::int32_t, std::int32_t, double, double, char*,
-                                   char**, void**, char**);
-using AmiGetWaveFn = std::int32_t (*)(double*, std::int32_t, double*, char**, void*);
-using AmiCloseFn = std::int32_t (*)(void*);
-using AmiResolveFn = std::int32_t (*)(void*, const char*, char**);
-using AmiResolveCloseFn = std::int32_t (*)(char*);
+#include "support/ami_exports.hpp"
 
 class AmiLibrary {
   public:
-    explicit AmiLibrary(const std::string& path) {
-        handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle_) {
-            ADD_FAILURE() << "dlopen " << path << ": " << dlerror();
-            return;
-        }
-        Init = Symbol<AmiInitFn>("AMI_Init");
-        GetWave = Symbol<AmiGetWaveFn>("AMI_GetWave");
-        Close = Symbol<AmiCloseFn>("AMI_Close");
-        Resolve = Symbol<AmiResolveFn>("AMI_Resolve");
-        ResolveClose = Symbol<AmiResolveCloseFn>("AMI_Resolve_Close");
+    explicit AmiLibrary(const std::string& path) : exports_(testsupport::LoadAmiExports(path)) {
+        if (!exports_.complete()) ADD_FAILURE() << exports_.error;
+        Init = exports_.init;
+        GetWave = exports_.getWave;
+        Close = exports_.close;
+        Resolve = exports_.resolve;
+        ResolveClose = exports_.resolveClose;
     }
     ~AmiLibrary() {
-        if (handle_) dlclose(handle_);
+        if (exports_.handle) dlclose(exports_.handle);
     }
     AmiLibrary(const AmiLibrary&) = delete;
     AmiLibrary& operator=(const AmiLibrary&) = delete;
 
-    bool Loaded() const { return handle_ && Init && GetWave && Close && Resolve && ResolveClose; }
+    bool Loaded() const { return exports_.handle && exports_.complete(); }
 
-    AmiInitFn Init = nullptr;
-    AmiGetWaveFn GetWave = nullptr;
-    AmiCloseFn Close = nullptr;
-    AmiResolveFn Resolve = nullptr;
-    AmiResolveCloseFn ResolveClose = nullptr;
+    testsupport::AmiInitFn Init = nullptr;
+    testsupport::AmiGetWaveFn GetWave = nullptr;
+    testsupport::AmiCloseFn Close = nullptr;
+    testsupport::AmiResolveFn Resolve = nullptr;
+    testsupport::AmiResolveCloseFn ResolveClose = nullptr;
 
   private:
-    template <class Fn>
-    Fn Symbol(const char* name) {
-        void* p = dlsym(handle_, name);
-        if (!p) ADD_FAILURE() << "missing export " << name;
-        return reinterpret_cast<Fn>(p);
-    }
-
-    void* handle_ = nullptr;
+    testsupport::AmiExports exports_;
 };
 
 // One AMI_Init call with its outputs, closed automatically.

@@ -1,39 +1,28 @@
 #include "rx_test_support.hpp"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
 #include <limits>
-#include <random>
 #include <sstream>
 
 #include "mkdb/rx_container_writer.hpp"
 
 namespace rxtest {
 
-RxLibrary& RxLibrary::Get() {
-    static RxLibrary library;
+const testsupport::AmiExports& RxLibrary() {
+    static const testsupport::AmiExports library = [] {
+        testsupport::AmiExports lib = testsupport::LoadAmiExports(RX_LIBRARY_PATH);
+        if (!lib.complete()) ADD_FAILURE() << lib.error;
+        return lib;
+    }();
     return library;
-}
-
-RxLibrary::RxLibrary() {
-    handle_ = dlopen(RX_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) {
-        ADD_FAILURE() << "cannot load " << RX_LIBRARY_PATH << ": " << dlerror();
-        return;
-    }
-    init = reinterpret_cast<InitFn>(dlsym(handle_, "AMI_Init"));
-    getWave = reinterpret_cast<GetWaveFn>(dlsym(handle_, "AMI_GetWave"));
-    close = reinterpret_cast<CloseFn>(dlsym(handle_, "AMI_Close"));
-    if (!init || !getWave || !close) ADD_FAILURE() << "receiver library lacks an AMI_ export";
 }
 
 RxInstance::RxInstance(std::vector<double>& impulse, double sampleInterval, double bitTime,
                        const std::string& params) {
-    RxLibrary& lib = RxLibrary::Get();
+    const testsupport::AmiExports& lib = RxLibrary();
     if (!lib.init) return;
     std::vector<char> text(params.begin(), params.end());
     text.push_back('\0');
@@ -46,27 +35,15 @@ RxInstance::RxInstance(std::vector<double>& impulse, double sampleInterval, doub
 }
 
 RxInstance::~RxInstance() {
-    if (RxLibrary::Get().close) RxLibrary::Get().close(handle_);
+    if (RxLibrary().close) RxLibrary().close(handle_);
 }
 
 std::int32_t RxInstance::GetWave(std::vector<double>& wave, std::vector<double>& clockTimes) {
     char* out = nullptr;
-    const std::int32_t result = RxLibrary::Get().getWave(
+    const std::int32_t result = RxLibrary().getWave(
         wave.data(), static_cast<std::int32_t>(wave.size()), clockTimes.data(), &out, handle_);
     lastParamsOut_ = out ? out : "";
     return result;
-}
-
-TempDir::TempDir() {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("rx_tests_" + std::to_string(::getpid()) + "_" + std::to_string(random()));
-    std::filesystem::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 ScopedCurrentDir::ScopedCurrentDir(const std::filesystem::path& dir)

@@ -10,27 +10,13 @@
 #include <vector>
 
 #include "rx/response_database.hpp"
+#include "support/ami_exports.hpp"
+#include "support/temp_dir.hpp"
 
 namespace rxtest {
 
-// The five exports of the receiver library.
-class RxLibrary {
-  public:
-    using InitFn = std::int32_t (*)(double*, std::int32_t, std::int32_t, double, double, char*,
-                                    char**, void**, char**);
-    using GetWaveFn = std::int32_t (*)(double*, std::int32_t, double*, char**, void*);
-    using CloseFn = std::int32_t (*)(void*);
-
-    static RxLibrary& Get();  // loads once per process; fails the test when it cannot
-
-    InitFn init = nullptr;
-    GetWaveFn getWave = nullptr;
-    CloseFn close = nullptr;
-
-  private:
-    RxLibrary();
-    void* handle_ = nullptr;
-};
+// The receiver library's exports, loaded once per process; fails the test when it cannot.
+const testsupport::AmiExports& RxLibrary();
 
 // One AMI_Init ... AMI_Close cycle.
 class RxInstance {
@@ -57,16 +43,7 @@ class RxInstance {
     std::string lastParamsOut_;
 };
 
-// Fresh directory under the system temporary directory, removed with the object.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
+using testsupport::TempDir;
 
 // Runs in `dir` while alive (the model writes its debug and dump files there).
 class ScopedCurrentDir {

@@ -1,36 +1,15 @@
 #pragma once
 // Temporary directories and small hand-made databases for the response database tests.
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "mkdb/rx_container_writer.hpp"
 #include "rx/response_database.hpp"
+#include "support/temp_dir.hpp"
 
 namespace rxdb_test {
 
-// A fresh directory removed again at the end of the test.
-class TempDir {
-  public:
-    TempDir() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() /
-                ("rxdb_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    std::filesystem::path path_;
-};
+using testsupport::TempDir;
 
 // A record whose every value encodes where it came from: value = tag + row + column / 1000.
 inline ResponseRecord taggedRecord(std::uint32_t rows, std::uint32_t columns, double tag) {

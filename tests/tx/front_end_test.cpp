@@ -13,7 +13,7 @@ using txtest::TxLibrary;
 
 // Calls AMI_Resolve on the model library; returns its result and the text it handed out.
 std::pair<int, std::string> Resolve(const std::string& in) {
-    const TxLibrary& lib = TxLibrary::Get();
+    const testsupport::AmiExports& lib = TxLibrary::Get();
     char* out = nullptr;
     const int rc = lib.resolve(nullptr, in.c_str(), &out);
     std::string text = out ? out : "<unwritten>";

@@ -1,7 +1,6 @@
 #pragma once
 // Shared helpers of the transmitter tests: a temporary database directory written with the
 // mkdb writer code, and the model library loaded through dlopen.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,6 +12,8 @@
 
 #include "mkdb/tx_database_writer.hpp"
 #include "mkdb/writers.hpp"
+#include "support/ami_exports.hpp"
+#include "support/temp_dir.hpp"
 
 namespace txtest {
 
@@ -22,24 +23,7 @@ inline mkdb::TxDescription DefaultDescription() {
     return mkdb::loadTxDescription(mkdb::defaultTxDescription());
 }
 
-// A directory of its own per test, removed afterwards.
-class TempDir {
-  public:
-    TempDir() {
-        static std::mt19937_64 rng{std::random_device{}()};
-        path_ = fs::temp_directory_path() / ("tx_tests_" + std::to_string(rng()));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-
-  private:
-    fs::path path_;
-};
+using testsupport::TempDir;
 
 inline void WriteText(const fs::path& file, const std::string& text) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -54,33 +38,10 @@ inline std::string ReadBytes(const fs::path& file) {
 // Typical-corner, 1.0 V swing of the default device: c0 + c1 v + c2 v^2 with scale 0.5.
 inline double TypicalSwing(double v) { return 0.01 + 0.04546 * v - 0.000228 * v * v; }
 
-using InitFn = std::int32_t (*)(double*, std::int32_t, std::int32_t, double, double, char*, char**,
-                                void**, char**);
-using GetWaveFn = std::int32_t (*)(double*, std::int32_t, double*, char**, void*);
-using CloseFn = std::int32_t (*)(void*);
-using ResolveFn = std::int32_t (*)(void*, const char*, char**);
-using ResolveCloseFn = std::int32_t (*)(char*);
-
+// The library's exports, loaded once per process.
 struct TxLibrary {
-    void* handle = nullptr;
-    InitFn init = nullptr;
-    GetWaveFn getWave = nullptr;
-    CloseFn close = nullptr;
-    ResolveFn resolve = nullptr;
-    ResolveCloseFn resolveClose = nullptr;
-
-    static const TxLibrary& Get() {
-        static const TxLibrary lib = [] {
-            TxLibrary l;
-            l.handle = dlopen(TX_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-            if (!l.handle) return l;
-            l.init = reinterpret_cast<InitFn>(dlsym(l.handle, "AMI_Init"));
-            l.getWave = reinterpret_cast<GetWaveFn>(dlsym(l.handle, "AMI_GetWave"));
-            l.close = reinterpret_cast<CloseFn>(dlsym(l.handle, "AMI_Close"));
-            l.resolve = reinterpret_cast<ResolveFn>(dlsym(l.handle, "AMI_Resolve"));
-            l.resolveClose = reinterpret_cast<ResolveCloseFn>(dlsym(l.handle, "AMI_Resolve_Close"));
-            return l;
-        }();
+    static const testsupport::AmiExports& Get() {
+        static const testsupport::AmiExports lib = testsupport::LoadAmiExports(TX_LIBRARY_PATH);
         return lib;
     }
 };
@@ -91,7 +52,7 @@ class TxInstance {
     TxInstance(const std::string& params, std::vector<double> impulse, int rowSize,
                int aggressors = 0, double sampleInterval = 1e-10 / 32, double bitTime = 1e-10)
         : impulse_(std::move(impulse)), lib_(TxLibrary::Get()) {
-        EXPECT_NE(lib_.handle, nullptr) << dlerror();
+        EXPECT_TRUE(lib_.complete()) << lib_.error;
         std::string in = params;
         char* out = nullptr;
         char* msg = nullptr;
@@ -122,7 +83,7 @@ class TxInstance {
 
   private:
     std::vector<double> impulse_;
-    const TxLibrary& lib_;
+    const testsupport::AmiExports& lib_;
     void* handle_ = nullptr;
     int rc_ = 0;
     std::string msg_;

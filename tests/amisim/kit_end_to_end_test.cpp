@@ -83,10 +83,12 @@ TEST(KitEndToEnd, MeasuredChannelGivesTheSameEyeInEitherPortNumbering) {
     requireKit();
     amisim_test::TempDir dir;
     amisim_test::BackplaneOptions o;
+    o.stopHz = 20e9;  // twice the bit rate
     const std::string a = dir.write("a.s4p", amisim_test::backplaneS4p(o));
     o.order = amisim::PortOrder::Pairs13_24;
     const std::string b = dir.write("b.s4p", amisim_test::backplaneS4p(o));
-    const std::string eq = " --mode stat --tx tap1=8 --tx inv_tap1=1 --rx eqz_s1_ac_gain=12";
+    const std::string eq =
+        " --mode stat --samples-per-bit 16 --tx tap1=8 --tx inv_tap1=1 --rx eqz_s1_ac_gain=12";
     const nlohmann::json ja = runKit(dir, "a", "--s4p " + a + eq);
     const nlohmann::json jb = runKit(dir, "b", "--s4p " + b + eq);
     EXPECT_EQ(ja["channel"]["ports"], "1-2/3-4");

@@ -153,6 +153,7 @@ TEST(StatEye, ContoursNestAndAJitterBeyondTwoUnitIntervalsIsCut) {
     // the eye
     StatEyeOptions wild;
     wild.jitter.rjRms = kSpb * kDt;
+    wild.voltageBins = 257;
     const StatEyeResult w = computeStatEye(idealPulse(), wild);
     EXPECT_TRUE(w.jitterCut);
     EXPECT_EQ(w.eyeHeight, 0.0);

@@ -8,6 +8,8 @@
 #include <numbers>
 #include <sstream>
 
+#include "amisim/spectrum_resampling.hpp"
+
 namespace amisim {
 
 namespace {
@@ -71,33 +73,14 @@ double nonCausalEnergy(const std::vector<double>& freqs,
     const std::size_t n = nextPow2(4 * bins);
     const double df = fmax / static_cast<double>(bins - 1);
 
-    std::vector<double> mag(h.size()), phase(h.size());
-    for (std::size_t i = 0; i < h.size(); ++i) {
-        mag[i] = std::abs(h[i]);
-        phase[i] = std::arg(h[i]);
-        if (i > 0) {
-            while (phase[i] - phase[i - 1] > kPi) phase[i] -= 2 * kPi;
-            while (phase[i] - phase[i - 1] < -kPi) phase[i] += 2 * kPi;
-        }
-    }
+    const std::vector<std::complex<double>> grid = resampleTransferFunction(freqs, h, df, bins);
     std::vector<double> data(2 * n, 0.0);  // interleaved complex
-    std::size_t j = 1;
     for (std::size_t k = 0; k < bins; ++k) {
         const double f = static_cast<double>(k) * df;
-        double m, p;
-        if (f <= freqs.front()) {
-            m = mag.front();
-            p = freqs.front() > 0 ? phase.front() * f / freqs.front() : phase.front();
-        } else {
-            while (j < freqs.size() - 1 && freqs[j] < f) ++j;
-            const double t = std::clamp((f - freqs[j - 1]) / (freqs[j] - freqs[j - 1]), 0.0, 1.0);
-            m = mag[j - 1] + t * (mag[j] - mag[j - 1]);
-            p = phase[j - 1] + t * (phase[j] - phase[j - 1]);
-        }
         // half a Blackman window: low side lobes keep the band limit's ringing near t = 0
         const double x = f / fmax;
         const double w = 0.42 + 0.5 * std::cos(kPi * x) + 0.08 * std::cos(2 * kPi * x);
-        const std::complex<double> v = std::polar(m * w, p);
+        const std::complex<double> v = grid[k] * w;
         data[2 * k] = v.real();
         data[2 * k + 1] = k == 0 ? 0.0 : v.imag();
         if (k > 0) {

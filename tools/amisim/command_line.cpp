@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 
 #include "amisim/link_sim.hpp"
 #include "amisim/output_folder.hpp"
@@ -98,14 +99,9 @@ void requireFile(const std::string& option, const std::string& path, const char*
 
 // CLI11's texts, in amisim's words where they are unclear.
 std::string usageText(const CLI::ParseError& e) {
-    std::string what = e.what();
-    if (e.get_name() == "ArgumentMismatch" && what.find("At Most 1") != std::string::npos) {
-        const auto colon = what.find(':');
-        return what.substr(0, colon) + " is given more than once; give it once";
-    }
-    if (e.get_name() == "RequiredError" || e.get_name() == "ExtrasError" ||
-        e.get_name() == "ArgumentMismatch")
-        return what;
+    const std::string what = e.what();
+    if (e.get_name() == "ArgumentMismatch" && what.find("At Most 1") != std::string::npos)
+        return what.substr(0, what.find(':')) + " is given more than once; give it once";
     return what;
 }
 
@@ -284,6 +280,7 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
                 "(amisim --help lists the options)");
         LinkConfig cfg = makeConfig(app, o);
         cfg.files = resolveKit(o);
+        cfg.kitDir = o.kit;  // made absolute: the models get it in their parameter strings
         validateConfig(cfg);
         std::vector<SweepAxis> axes;
         if (!o.sweeps.empty()) {

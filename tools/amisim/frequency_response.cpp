@@ -1,5 +1,8 @@
 #include "amisim/frequency_response.hpp"
 
+#include <gsl/gsl_fft_real.h>
+
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -15,37 +18,46 @@ double toDb(std::complex<double> h) {
     const double m = std::abs(h);
     return m > 0 ? 20 * std::log10(m) : kNaN;
 }
-}  // namespace
 
+// H(k df) = sum h[n] dt e^{-j 2 pi k n / size} for k = 0 .. size/2, with df = 1 / (size dt).
 std::vector<std::complex<double>> impulseSpectrum(const std::vector<double>& impulse, double dt,
-                                                  const std::vector<double>& hz) {
-    std::vector<std::complex<double>> out;
-    out.reserve(hz.size());
-    for (double f : hz) {
-        // the phase step is applied by multiplication; re-anchored every 1024 samples so that
-        // rounding does not build up
-        const double w = -2 * std::numbers::pi * f * dt;
-        const std::complex<double> step = std::polar(1.0, w);
-        std::complex<double> rot = 1.0, sum = 0.0;
-        for (std::size_t n = 0; n < impulse.size(); ++n) {
-            if (n % 1024 == 0) rot = std::polar(1.0, w * static_cast<double>(n));
-            sum += impulse[n] * rot;
-            rot *= step;
-        }
-        out.push_back(sum * dt);
-    }
+                                                  std::size_t size) {
+    std::vector<double> data(size, 0.0);
+    std::copy_n(impulse.begin(), std::min(size, impulse.size()), data.begin());
+    gsl_fft_real_radix2_transform(data.data(), 1, size);
+    // half-complex order: Re 0 .. Re size/2, then Im size/2-1 .. Im 1
+    std::vector<std::complex<double>> out(size / 2 + 1);
+    out[0] = data[0] * dt;
+    out[size / 2] = data[size / 2] * dt;
+    for (std::size_t k = 1; k < size / 2; ++k)
+        out[k] = std::complex<double>(data[k], data[size - k]) * dt;
     return out;
 }
+
+}  // namespace
 
 LinkFrequencyResponse linkFrequencyResponse(const std::vector<double>& channel,
                                             const std::vector<double>& txOut,
                                             const std::vector<double>& linkOut, double dt,
                                             double fMax, int points, bool txKnown, bool rxKnown) {
     LinkFrequencyResponse r;
-    for (int i = 1; i <= points; ++i) r.hz.push_back(fMax * i / points);
-    const auto hc = impulseSpectrum(channel, dt, r.hz);
-    const auto ht = impulseSpectrum(txOut, dt, r.hz);
-    const auto hl = impulseSpectrum(linkOut, dt, r.hz);
+    std::size_t size = 2;
+    while (size < std::max({channel.size(), txOut.size(), linkOut.size(), std::size_t{2}}))
+        size *= 2;
+    const double df = 1.0 / (static_cast<double>(size) * dt);
+    const std::size_t last = std::min(size / 2, static_cast<std::size_t>(fMax / df));
+    const std::size_t stride =
+        std::max<std::size_t>(1, last / static_cast<std::size_t>(std::max(1, points)));
+    const auto fc = impulseSpectrum(channel, dt, size);
+    const auto ft = impulseSpectrum(txOut, dt, size);
+    const auto fl = impulseSpectrum(linkOut, dt, size);
+    std::vector<std::complex<double>> hc, ht, hl;
+    for (std::size_t k = stride; k <= last; k += stride) {
+        r.hz.push_back(static_cast<double>(k) * df);
+        hc.push_back(fc[k]);
+        ht.push_back(ft[k]);
+        hl.push_back(fl[k]);
+    }
     auto ratioDb = [](std::complex<double> num, std::complex<double> den) {
         return std::abs(den) > kMinDivisor ? toDb(num / den) : kNaN;
     };

@@ -7,10 +7,6 @@
 
 namespace amisim {
 
-// H(f) = sum h[n] dt e^{-j 2 pi f n dt} of an impulse (1/s) sampled every dt, at each f.
-std::vector<std::complex<double>> impulseSpectrum(const std::vector<double>& impulse, double dt,
-                                                  const std::vector<double>& hz);
-
 struct LinkFrequencyResponse {
     std::vector<double> hz;
     // dB; NaN where a part is unknown (a model that does not return its impulse) or where the
@@ -20,7 +16,8 @@ struct LinkFrequencyResponse {
 
 // `txOut` is the impulse after the transmitter's AMI_Init, `linkOut` after both models'. A
 // model that does not return its impulse (`txKnown`, `rxKnown` false) passes it on unchanged,
-// and its own response is unknown. `points` frequencies from fMax/points to fMax.
+// and its own response is unknown. About `points` frequencies up to fMax, on the grid of a
+// transform of the longest impulse (zero-padded to a power of two).
 LinkFrequencyResponse linkFrequencyResponse(const std::vector<double>& channel,
                                             const std::vector<double>& txOut,
                                             const std::vector<double>& linkOut, double dt,

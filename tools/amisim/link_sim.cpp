@@ -109,11 +109,7 @@ void validateConfig(const LinkConfig& cfg) {
                                      L::maxBlockSamples)
             fail("a block must hold at least one bit and at most " +
                  std::to_string(L::maxBlockSamples) + " samples (block bits x samples per bit)");
-        if (![&] {
-                for (int o : {7, 15, 23, 31})
-                    if (cfg.prbsOrder == o) return true;
-                return false;
-            }())
+        if (cfg.prbsOrder != 7 && cfg.prbsOrder != 15 && cfg.prbsOrder != 23 && cfg.prbsOrder != 31)
             fail("the PRBS order must be 7, 15, 23 or 31");
     }
 }

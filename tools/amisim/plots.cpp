@@ -222,7 +222,25 @@ void drawLegend(cairo_t* cr, const Frame& f, const std::vector<Curve>& curves) {
         w = std::max(w, e.width);
     }
     const double boxW = w + 48, lineH = 18, boxH = lineH * static_cast<double>(shown.size()) + 8;
-    const double x = f.right - boxW - 8, y = f.top + 8;
+    // the corner where the box hides the fewest points of the curves
+    double x = f.right - boxW - 8, y = f.top + 8;
+    std::size_t fewest = static_cast<std::size_t>(-1);
+    for (const auto& [cx, cy] :
+         {std::pair{f.right - boxW - 8, f.top + 8}, std::pair{f.left + 8, f.top + 8},
+          std::pair{f.right - boxW - 8, f.bottom - boxH - 8},
+          std::pair{f.left + 8, f.bottom - boxH - 8}}) {
+        std::size_t hidden = 0;
+        for (const Curve& c : curves)
+            for (std::size_t i = 0; i < std::min(c.x.size(), c.y.size()); ++i) {
+                const double px = f.px(c.x[i]), py = f.py(c.y[i]);
+                if (px >= cx && px <= cx + boxW && py >= cy && py <= cy + boxH) ++hidden;
+            }
+        if (hidden < fewest) {
+            fewest = hidden;
+            x = cx;
+            y = cy;
+        }
+    }
     cairo_set_source_rgba(cr, 1, 1, 1, 0.85);
     cairo_rectangle(cr, x, y, boxW, boxH);
     cairo_fill_preserve(cr);

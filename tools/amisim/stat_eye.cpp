@@ -266,15 +266,14 @@ StatEyeResult computeStatEye(const PulseResponse& pulse, const StatEyeOptions& o
         }
         // inner boundary of the "1" level: the voltage below which the BER is reached
         auto innerAt = [&](double ber) {
-            for (int e = 1; e <= B; ++e) {
-                const double a = edges[static_cast<std::size_t>(e - 1)],
-                             b = edges[static_cast<std::size_t>(e)];
-                if (b >= ber) {
-                    const double t = b > a ? (ber - a) / (b - a) : 0.0;
-                    return -vmax + (e - 1.0 + std::clamp(t, 0.0, 1.0)) * dv;
-                }
-            }
-            return -vmax - 0.5 * dv;
+            // the first edge at or above the BER (the edges rise monotonically)
+            const auto it = std::lower_bound(edges.begin() + 1, edges.end(), ber);
+            if (it == edges.end()) return -vmax - 0.5 * dv;
+            const int e = static_cast<int>(it - edges.begin());
+            const double a = edges[static_cast<std::size_t>(e - 1)],
+                         b = edges[static_cast<std::size_t>(e)];
+            const double t = b > a ? (ber - a) / (b - a) : 0.0;
+            return -vmax + (e - 1.0 + std::clamp(t, 0.0, 1.0)) * dv;
         };
         const double v1 = innerAt(opt.ber);
         for (BerContour& c : r.contours) c.inner.push_back(innerAt(c.ber));

@@ -65,9 +65,10 @@ TEST(KitEndToEnd, ReceiverEqualisationOpensAnEyeTheBareLinkKeepsShut) {
     requireKit();
     amisim_test::TempDir dir;
     // 20 dB of loss at Nyquist with the CTLE at its lowest gain: closed at 1e-12
-    nlohmann::json bare = runKit(dir, "bare", "--mode stat");
+    nlohmann::json bare = runKit(dir, "bare", "--mode stat --samples-per-bit 16");
     // the CTLE at full high-data-rate gain restores the eye in both modes
-    nlohmann::json eq = runKit(dir, "eq", "--bits 3000 --ignore-bits 1000 --rx eqz_s1_ac_gain=15");
+    nlohmann::json eq = runKit(
+        dir, "eq", "--bits 3000 --ignore-bits 1000 --samples-per-bit 16 --rx eqz_s1_ac_gain=15");
     ASSERT_TRUE(bare.contains("statistical") && eq.contains("time_domain"));
     EXPECT_EQ(bare["statistical"]["eye_height"].get<double>(), 0.0);
     EXPECT_FALSE(bare.contains("time_domain"));
@@ -111,14 +112,16 @@ TEST(KitEndToEnd, TheModelsWarningsReachTheSummaryAndTheReport) {
     amisim_test::TempDir dir;
     std::string summary;
     // 50 Gb/s lies outside the transmitter's legal range
-    nlohmann::json j = runKit(dir, "fast", "--mode stat --bit-rate 5e10", &summary);
+    nlohmann::json j =
+        runKit(dir, "fast", "--mode stat --samples-per-bit 16 --bit-rate 5e10", &summary);
     EXPECT_TRUE(anyContains(j["warnings"],
                             "Vanta10_Tx: **Warning** Bit rate is outside the legal range of "
                             "0.611000 - 17.400000 Gbps!"));
     EXPECT_EQ(j["tx"]["params_valid"], false);
     EXPECT_NE(summary.find("Vanta10_Tx reports Params_Valid False"), std::string::npos) << summary;
     // a database folder that does not exist: the receiver's console lines name the files
-    j = runKit(dir, "nodb", "--mode stat --rx Database_Path=/nonexistent", &summary);
+    j = runKit(dir, "nodb", "--mode stat --samples-per-bit 16 --rx Database_Path=/nonexistent",
+               &summary);
     EXPECT_TRUE(
         anyContains(j["model_warnings"]["rx"], "printed: Kavor database file /nonexistent/"));
     EXPECT_NE(summary.find("Kavor database file"), std::string::npos);

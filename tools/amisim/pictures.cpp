@@ -476,6 +476,13 @@ std::vector<std::string> writePictures(const std::string& outDir, const LinkConf
         draw(path);
         if (fs::exists(path)) names.push_back(name);
     };
+    if (res.stat)
+        add(outfile::kEyeStatistical,
+            [&](const std::string& p) { statEyePicture(p, cfg, res, sub); });
+    if (res.td && res.td->pictureColumns > 0)
+        add(outfile::kEyeTimeDomain, [&](const std::string& p) { tdEyePicture(p, res, sub); });
+    if (res.stat || res.td)
+        add(outfile::kBathtub, [&](const std::string& p) { bathtubPicture(p, cfg, res, sub); });
     add(outfile::kPulseResponse, [&](const std::string& p) {
         pulsePicture(p, res.pulse,
                      "Pulse response at the receiver output: main cursor " +
@@ -492,13 +499,6 @@ std::vector<std::string> writePictures(const std::string& outDir, const LinkConf
         [&](const std::string& p) { channelImpulsePicture(p, res, sub); });
     add(outfile::kFrequencyResponse,
         [&](const std::string& p) { frequencyPicture(p, res, sub, cfg.bitRate); });
-    if (res.stat)
-        add(outfile::kEyeStatistical,
-            [&](const std::string& p) { statEyePicture(p, cfg, res, sub); });
-    if (res.td && res.td->pictureColumns > 0)
-        add(outfile::kEyeTimeDomain, [&](const std::string& p) { tdEyePicture(p, res, sub); });
-    if (res.stat || res.td)
-        add(outfile::kBathtub, [&](const std::string& p) { bathtubPicture(p, cfg, res, sub); });
     if (res.clock)
         add(outfile::kClockPeriod, [&](const std::string& p) { clockPicture(p, res, sub); });
     if (!res.dfeTaps.empty())

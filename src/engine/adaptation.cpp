@@ -198,6 +198,8 @@ AdaptResult Adapt(const AdaptRequest& request, const AdaptationBackend& backend)
         result.vgaGain = outcome.winner.vga;
         result.sweep = std::move(outcome.record);
         result.chosenEye = outcome.winnerEye;
+        result.vga = setup.defaults.vga;
+        result.vga.chosenIndex = outcome.winner.vga;
         outcome.processed = {};
         if (request.dfeMode != 0)
             RunDfeStage(request, setup, backend, grid, outcome.winner, result);

@@ -110,6 +110,7 @@ struct AdaptResult {
     std::vector<std::string> messages;
     SweepRecord sweep;
     EyeMetrics chosenEye;
+    VgaSelection vga;  // target and mode of the run, and the VGA index it chose
     bool dfeStageRan = false;
     DfeStageResult dfe;
 };

@@ -22,7 +22,7 @@ class CandidateRunner {
     // Evaluates (dc, boost) and returns the VGA index used; the waveform is Output().
     int Run(int dc, int boost, DfeRun dfe) {
         if (vgaMode_.kind == VgaModeDecision::Kind::Fixed) {
-            evaluator_.Evaluate(stimulus_, {dc, boost, vgaMode_.index}, dfe, best_);
+            RunExactly({dc, boost, vgaMode_.index}, dfe);
             return vgaMode_.index;
         }
         selector_.Reset();
@@ -31,15 +31,23 @@ class CandidateRunner {
             evaluator_.Evaluate(stimulus_, {dc, boost, vga}, dfe, current_);
             if (selector_.Offer(vga, current_)) std::swap(current_, best_);
         }
+        analysed_ = true;
         return selector_.Best();
     }
 
     // Evaluates one setting exactly as given.
     void RunExactly(const CandidateSetting& setting, DfeRun dfe) {
         evaluator_.Evaluate(stimulus_, setting, dfe, best_);
+        analysed_ = false;
     }
 
     const std::vector<double>& Output() const { return best_; }
+
+    // The eye of Output(), reusing the VGA selection's look at its phases when there was one.
+    EyeMetrics MeasureOutput(EyeMeter& meter, const EyeWindow& window) {
+        return analysed_ ? meter.Measure(best_, window, selector_.BestPhases())
+                         : meter.Measure(best_, window);
+    }
     std::vector<double> TakeOutput() { return std::move(best_); }
 
   private:
@@ -50,6 +58,7 @@ class CandidateRunner {
     VgaSelector selector_;
     std::vector<double> current_;
     std::vector<double> best_;
+    bool analysed_ = false;  // the selector's best phases belong to best_
 };
 
 SweepOutcome Failed(std::string reason) {
@@ -104,7 +113,7 @@ SweepOutcome RunSweep(CandidateEvaluator& evaluator, const CandidateGrid& grid,
         }
         const int vga = runner.Run(m.dc, m.boost, DfeRun::Skip);
         outcome.winner = {m.dc, m.boost, vga};
-        outcome.winnerEye = meter.Measure(runner.Output(), window);
+        outcome.winnerEye = runner.MeasureOutput(meter, window);
         outcome.record.rows.push_back({static_cast<double>(m.dc), static_cast<double>(m.boost),
                                        outcome.winnerEye.dj, outcome.winnerEye.vheight,
                                        static_cast<double>(vga)});
@@ -120,7 +129,7 @@ SweepOutcome RunSweep(CandidateEvaluator& evaluator, const CandidateGrid& grid,
     for (std::size_t d = 0; d < dcCount; ++d) {
         for (std::size_t b = 0; b < grid.boostValues.size(); ++b) {
             const int vga = runner.Run(static_cast<int>(d), static_cast<int>(b), DfeRun::Adapt);
-            const EyeMetrics eye = meter.Measure(runner.Output(), window);
+            const EyeMetrics eye = runner.MeasureOutput(meter, window);
             outcome.record.rows.push_back({static_cast<double>(d), static_cast<double>(b), eye.dj,
                                            eye.vheight, static_cast<double>(vga)});
         }
@@ -135,7 +144,7 @@ SweepOutcome RunSweep(CandidateEvaluator& evaluator, const CandidateGrid& grid,
         runner.RunExactly(winner, DfeRun::Adapt);
     }
     outcome.winner = winner;
-    outcome.winnerEye = meter.Measure(runner.Output(), window);
+    outcome.winnerEye = runner.MeasureOutput(meter, window);
     outcome.processed = runner.TakeOutput();
     return outcome;
 }

@@ -17,8 +17,11 @@ struct EyeWindow {
 };
 
 struct EyeMetrics {
-    double dj = 1.0;       // eye closure, fraction of a unit interval; 1 without any crossing
-    double vheight = 0.0;  // volts; negative when the eye is closed
+    double dj = 1.0;  // eye closure, fraction of a unit interval; 1 without any crossing
+    // Volts: the gap around 0 between the innermost samples at the sampling phase. It cannot
+    // tell a closed eye from a small one (the bits are not known here); a closed eye is told by
+    // its closure reaching 1, which makes its area 0.
+    double vheight = 0.0;
     int samplingPhase = 0;
 };
 
@@ -39,8 +42,13 @@ double PhaseFigure(const HalfMoments& lower, const HalfMoments& upper);
 // a sweep measuring thousands of waveforms does not allocate for each.
 class EyeMeter {
   public:
+    struct PhaseAnalysis {
+        bool usable = false;  // every sample is a finite number (and their ranges are finite)
+        int phase = -1;       // -1 when the window is not usable or holds no whole bit
+    };
     // Phase (0 .. spb - 1) to sample at: half a unit interval after the phase with the smallest
-    // PhaseFigure (the first on ties). -1 when the window holds no whole bit.
+    // PhaseFigure (the first on ties). Two passes over the window.
+    PhaseAnalysis AnalysePhases(std::span<const double> window, int samplesPerBit);
     int SamplingPhase(std::span<const double> window, int samplesPerBit);
 
     // Eye closure from the zero crossings: crossing positions i + x[i] / (x[i] - x[i+1]) folded
@@ -62,11 +70,14 @@ class EyeMeter {
     // All three figures of the window of `waveform`. A window with a non-finite sample, or
     // samplesPerBit < 1, gives DJ 1 and Vheight 0: an eye that never qualifies.
     EyeMetrics Measure(std::span<const double> waveform, const EyeWindow& window);
+    // The same, with the phase analysis of this window already made (by the VGA selection).
+    EyeMetrics Measure(std::span<const double> waveform, const EyeWindow& window,
+                       const PhaseAnalysis& phases);
 
   private:
-    std::vector<double> low_, high_, scale_;
-    // Per phase: moments of the bin indices over both halves, and over the upper half.
-    std::vector<HalfMoments> totals_, upper_;
+    // Per phase: range, scale to bins, and the sums of the bin indices.
+    std::vector<double> low_, high_, check_, scale_;
+    std::vector<double> sum_, sumSquares_, upperCount_, upperSum_, upperSquares_;
 };
 
 // EyeMeter().Measure(waveform, {bits, samplesPerBit, tail}).

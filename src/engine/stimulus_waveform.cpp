@@ -18,6 +18,9 @@ constexpr double kRiseTimeUi = 0.6 / 5;
 constexpr double kGaussianRiseSigmas = 1.6832;
 // Intervals closer than this (relative) count as the same grid.
 constexpr double kSameIntervalTolerance = 1e-9;
+// Longest impulse the resampling builds (128 MiB of samples); anything longer would not be a
+// channel but an input error, and is refused before memory is taken for it.
+constexpr double kMaxResampledLength = 1 << 24;
 
 void checkGrid(const ModelGrid& grid) {
     if (!(grid.bitRate > 0) || !std::isfinite(grid.bitRate)) {
@@ -66,7 +69,14 @@ std::vector<double> ResampleImpulse(const std::vector<double>& impulse, double f
         return out;
     }
     const double span = static_cast<double>(impulse.size() - 1) * fromInterval;
-    const auto count = static_cast<std::size_t>(std::floor(span / toInterval)) + 1;
+    const double steps = std::floor(span / toInterval);
+    if (!(steps < kMaxResampledLength)) {
+        throw ChannelDataError("the impulse response spans " + std::to_string(span) +
+                               " s; on a grid of " + std::to_string(toInterval) +
+                               " s that is more than " + std::to_string(kMaxResampledLength) +
+                               " samples");
+    }
+    const auto count = static_cast<std::size_t>(steps) + 1;
     std::vector<double> times(impulse.size());
     for (std::size_t j = 0; j < times.size(); ++j) times[j] = static_cast<double>(j) * fromInterval;
     std::vector<double> grid(count);

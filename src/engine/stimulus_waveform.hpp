@@ -42,6 +42,7 @@ std::vector<double> GaussianEdgeFilter(std::size_t n, const ModelGrid& grid);
 
 // The impulse (values in 1/s) sampled every `fromInterval`, resampled by "NR3_linear" onto the
 // grid 0, toInterval, 2 toInterval, ... within the same time span. A single sample keeps its area.
+// A span of more than 2^24 samples on the new grid raises ChannelDataError.
 std::vector<double> ResampleImpulse(const std::vector<double>& impulse, double fromInterval,
                                     double toInterval);
 

@@ -1,6 +1,5 @@
 #include "engine/vga_selection.hpp"
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -39,15 +38,15 @@ VgaSelector::VgaSelector(double targetAmplitude, const EyeWindow& window)
 void VgaSelector::Reset() {
     best_ = -1;
     bestCost_ = 0;
+    bestPhases_ = {};
 }
 
 double VgaSelector::Cost(std::span<const double> waveform) {
     const std::span<const double> samples = window_.Of(waveform);
-    if (!std::all_of(samples.begin(), samples.end(), [](double x) { return std::isfinite(x); })) {
-        return std::numeric_limits<double>::infinity();
-    }
-    const int phase = meter_.SamplingPhase(samples, window_.samplesPerBit);
-    const double cost = EyeMeter::LevelCost(samples, window_.samplesPerBit, phase, target_);
+    lastPhases_ = meter_.AnalysePhases(samples, window_.samplesPerBit);
+    if (!lastPhases_.usable) return std::numeric_limits<double>::infinity();
+    const double cost =
+        EyeMeter::LevelCost(samples, window_.samplesPerBit, lastPhases_.phase, target_);
     return std::isnan(cost) ? std::numeric_limits<double>::infinity() : cost;
 }
 
@@ -56,6 +55,7 @@ bool VgaSelector::Offer(int vgaIndex, std::span<const double> waveform) {
     if (best_ >= 0 && !(cost < bestCost_)) return false;
     best_ = vgaIndex;
     bestCost_ = cost;
+    bestPhases_ = lastPhases_;
     return true;
 }
 

@@ -43,6 +43,8 @@ class VgaSelector {
     // -1 before the first offer.
     int Best() const { return best_; }
     double BestCost() const { return bestCost_; }
+    // The phase analysis of the cheapest candidate's window.
+    const EyeMeter::PhaseAnalysis& BestPhases() const { return bestPhases_; }
     double Cost(std::span<const double> waveform);
 
   private:
@@ -51,6 +53,8 @@ class VgaSelector {
     EyeMeter meter_;
     int best_ = -1;
     double bestCost_ = 0;
+    EyeMeter::PhaseAnalysis lastPhases_;
+    EyeMeter::PhaseAnalysis bestPhases_;
 };
 
 // The index of the cheapest of `waveforms` (-1 for none).

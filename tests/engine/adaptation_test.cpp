@@ -169,6 +169,7 @@ TEST(Adapt, ALossierChannelGetsMoreBoostAndTheSameInputTheSameChoice) {
     }
     EXPECT_TRUE(found);
     EXPECT_GT(lossy.result.chosenEye.vheight, 0.0);
+    EXPECT_EQ(lossy.result.vga.chosenIndex, lossy.result.vgaGain);
     EXPECT_EQ(lossy.trainer.calls, 0);  // DFE off: no second stage
 
     const AdaptRun again = adapt(requestFor(rcChannel(0.8, kAdaptSamplesPerBit)));

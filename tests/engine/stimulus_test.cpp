@@ -202,6 +202,9 @@ TEST(StimulusWaveform, RejectsWhatItCannotBuildFrom) {
     EXPECT_THROW(BuildReceivedWaveform(symbols, {0, 8}, {1.0}, dt), ChannelDataError);
     EXPECT_THROW(BuildReceivedWaveform(symbols, {10e9, 0}, {1.0}, dt), ChannelDataError);
     EXPECT_THROW(BuildReceivedWaveform(symbols, grid, {1.0}, 0.0), ChannelDataError);
+    // An impulse handed over at an absurdly coarse interval is refused, not resampled into
+    // gigabytes.
+    EXPECT_THROW(BuildReceivedWaveform(symbols, grid, {1.0, 1.0}, 1.0), ChannelDataError);
     EXPECT_TRUE(BuildReceivedWaveform({}, grid, {1.0 / dt}, dt).empty());
     // An empty impulse is a channel that passes nothing.
     for (double v : BuildReceivedWaveform(symbols, grid, {}, dt)) EXPECT_EQ(v, 0.0);

@@ -38,20 +38,13 @@ TEST(ChooseBest, WidthAndHeightLookAtOneMetricEach) {
 TEST(ChooseBest, NoQualifyingRowGivesZeroSettings) {
     // Closed eyes (DJ 1), no height, not-a-number metrics: nothing beats the starting values.
     const SweepRecord r = rows({{3, 4, 1.0, 0.5}, {2, 2, 0.4, 0.0}, {1, 1, NAN, NAN}});
-    for (const char* figure : {"Area", "Width", "Height"}) {
-        SweepRecord only = r;
-        if (std::string(figure) == "Height") only.rows.erase(only.rows.begin());
-        const BestChoice c = ChooseBest(figure, only);
-        if (std::string(figure) == "Width") {
-            EXPECT_EQ(c.row, 1u);
-            continue;
-        }
-        EXPECT_FALSE(c.qualified) << figure;
+    for (const BestChoice& c : {ChooseBest("Area", r), ChooseBest("Area", {}),
+                                ChooseBest("Height", rows({{2, 2, 0.4, 0.0}, {1, 1, NAN, NAN}}))}) {
+        EXPECT_FALSE(c.qualified);
         EXPECT_EQ(c.dc, 0);
         EXPECT_EQ(c.bst, 0);
         EXPECT_EQ(c.row, 0u);
     }
-    EXPECT_FALSE(ChooseBest("Area", {}).qualified);
     // Settings are truncated.
     const BestChoice t = ChooseBest("Height", rows({{2.9, 1.99, 0.1, 0.3}}));
     EXPECT_EQ(t.dc, 2);
@@ -168,10 +161,19 @@ TEST(RunSweep, EvaluatesEveryCandidateInOrderAndKeepsTheBest) {
     }
     ASSERT_EQ(out.record.rows.size(), 12u);
     for (std::size_t r = 0; r < 12; ++r) {
-        EXPECT_EQ(out.record.rows[r].dc, static_cast<double>(r / 4));
-        EXPECT_EQ(out.record.rows[r].bst, static_cast<double>(r % 4));
-        EXPECT_EQ(out.record.rows[r].vga, 1.0);  // chosen by level, not by eye size
+        const SweepRow& row = out.record.rows[r];
+        EXPECT_EQ(row.dc, static_cast<double>(r / 4));
+        EXPECT_EQ(row.bst, static_cast<double>(r % 4));
+        EXPECT_EQ(row.vga, 1.0);  // chosen by level, not by eye size
+        // Each row's eye is the eye of that candidate's waveform measured on its own.
+        Vec alone;
+        chain.Evaluate(stimulus, {static_cast<int>(row.dc), static_cast<int>(row.bst), 1},
+                       DfeRun::Adapt, alone);
+        const EyeMetrics eye = MeasureEye(alone, 256, kSpb, 0);
+        EXPECT_EQ(row.dj, eye.dj);
+        EXPECT_EQ(row.vheight, eye.vheight);
     }
+    chain.calls.resize(chain.calls.size() - 12);
     EXPECT_TRUE(out.choice.qualified);
     EXPECT_EQ(out.winner.dc, 1);
     EXPECT_EQ(out.winner.boost, 2);

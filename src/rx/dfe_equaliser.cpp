@@ -1,0 +1,258 @@
+#include "rx/dfe_equaliser.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#include "engine/cdr_presets.hpp"
+#include "rx/clock_times.hpp"
+#include "rx/dfe_taps.hpp"
+
+namespace {
+
+// The level the adaptive filters are primed with, and the reference of the code scale.
+constexpr double kReferenceLevel = 0.3;
+constexpr double kHighestLevelStep = 31;
+constexpr double kMaxGain = 75;
+// Corner of the smoothing of the feedback, as a rate: exp(-3e11 s^-1 * sample interval).
+constexpr double kSmoothingRate = 3e11;
+constexpr int kSmoothingWarmUp = 50;
+
+bool PositiveTime(double t) { return t > 0 && std::isfinite(t); }
+
+}  // namespace
+
+int DecisionFeedbackEqualiser::Setup(const DfeSetup& setup) {
+    ready_ = false;
+    active_ = false;
+    cdr_.reset();
+    filter_.reset();
+    smoother_.reset();
+    adaptedWeights_ = setup.adaptedWeights;
+    adaptedCodes_ = setup.adaptedCodes;
+    impulseSumKnown_ = setup.impulseSumKnown;
+    impulseSum_ = setup.impulseSum;
+    // The clock needs at least a sample per bit to find anything to lock to; with less it
+    // would run many events per sample for nothing.
+    if (!PositiveTime(setup.sampleInterval) || !PositiveTime(setup.bitTime) ||
+        !(setup.bitTime / setup.sampleInterval >= 1.0) ||
+        !std::isfinite(setup.bitTime / setup.sampleInterval)) {
+        return -1;
+    }
+    try {
+        sampleInterval_ = setup.sampleInterval;
+        bitTime_ = setup.bitTime;
+        samplesPerBit_ = setup.bitTime / setup.sampleInterval;
+        clockOffset_ = setup.clockOffset;
+        recoverClock_ = setup.cdrSel == 0;
+        CdrLoopSettings clock;
+        clock.sampleInterval = sampleInterval_;
+        clock.bitTime = bitTime_;
+        clock.bandwidthName = CdrBandwidthName(setup.cdrBandwidth);
+        clock.recoverClock = recoverClock_;
+        cdr_ = std::make_unique<CdrLoop>(clock);
+        cdr_->SetRecording(recordClock_);
+        ready_ = true;
+
+        dataLevel_ = setup.dataLevel;
+        levelStep_ = setup.levelStep;
+        adaptive_ = setup.adaptive;
+        scaleMode_ = setup.scaleMode;
+        codes_ = setup.codes;
+        tapCount_ = static_cast<std::size_t>(std::max(setup.tapCount, 0));
+        if (!setup.active) return 0;
+
+        const std::size_t length =
+            tapCount_ + static_cast<std::size_t>(std::max(setup.floatOffset, 0));
+        if (setup.limits.size() < tapCount_ || (length > 0 && setup.limits.size() == 0)) return -1;
+        // The floating taps past the mapped ones keep the limits of the last mapped tap.
+        limits_ = DfeLimits();
+        for (std::size_t k = 0; k < length; ++k) {
+            const std::size_t from = std::min(k, setup.limits.size() - 1);
+            limits_.upperLimit.push_back(setup.limits.upperLimit[from]);
+            limits_.lowerLimit.push_back(setup.limits.lowerLimit[from]);
+            limits_.codeSpan.push_back(setup.limits.codeSpan[from]);
+            limits_.oneSided.push_back(setup.limits.oneSided[from]);
+        }
+        filter_ = std::make_unique<AdaptFilt>(setup.stepSize, length, limits_.upperLimit,
+                                              limits_.lowerLimit);
+        filter_->SetWeights(setup.initialWeights);
+        for (std::size_t i = 0; i < length; ++i) filter_->Update(-kReferenceLevel, 0.0, false, 1.0);
+        feedback_ = filter_->Output();
+
+        const double d = std::exp(-kSmoothingRate * sampleInterval_);
+        smoother_ =
+            std::make_unique<ConvFilt>(std::vector<double>{0.0, 1.0 - d},
+                                       std::vector<double>{1.0, -d}, std::vector<double>{0.0, 0.0});
+        for (int i = 0; i < kSmoothingWarmUp; ++i) smoother_->Filter(feedback_);
+        active_ = true;
+        return 0;
+    } catch (...) {
+        // Out of memory or unusable filter coefficients: the DFE stays off.
+        filter_.reset();
+        smoother_.reset();
+        active_ = false;
+        return -1;
+    }
+}
+
+void DecisionFeedbackEqualiser::SetRecording(bool tapHistory, bool clockRecords) {
+    recordTaps_ = tapHistory;
+    recordClock_ = clockRecords;
+    if (cdr_) cdr_->SetRecording(clockRecords);
+}
+
+void DecisionFeedbackEqualiser::SetAdaptedTaps(std::vector<double> weights,
+                                               std::vector<int> codes) {
+    adaptedWeights_ = std::move(weights);
+    adaptedCodes_ = std::move(codes);
+}
+
+DFE::BlockResult DecisionFeedbackEqualiser::Process(double* samples, std::int64_t count,
+                                                    double blockStartTime) {
+    BlockResult result;
+    if (!ready_ || samples == nullptr || count <= 0) return result;
+    if (!started_) {
+        origin_ = std::isfinite(blockStartTime) ? blockStartTime : 0.0;
+        started_ = true;
+    }
+    const std::size_t n = static_cast<std::size_t>(count);
+    const double blockStart = samplesSeen_;
+
+    // The clock follows the transitions of the block as it arrives, before any feedback.
+    transitions_.positions.clear();
+    transitions_.levels.clear();
+    transitions_.initial_polarity = samples[0] > 0 ? 1.0 : -1.0;
+    transitions_.sample_count = static_cast<double>(count);
+    extractor_.Extract(samples, n, transitions_);
+    for (double& p : transitions_.positions) p += blockStart;
+    instants_.clear();
+    cdr_->Run(transitions_, blockStart + static_cast<double>(count - 1), instants_);
+
+    if (active_) Equalise(samples, n, blockStart, result);
+    EmitClockTimes(count, result.clockTimes);
+    if (recordClock_) {
+        result.clockPeriods.swap(cdr_->ClockPeriods());
+        result.lockFlags.swap(cdr_->LockFlags());
+    }
+    samplesSeen_ += static_cast<double>(count);
+    return result;
+}
+
+void DecisionFeedbackEqualiser::Equalise(double* samples, std::size_t count, double blockStart,
+                                         BlockResult& result) {
+    const std::size_t instants = instants_.size();
+    std::size_t next = 0;
+    double previous = haveLastOutput_ ? lastOutput_ : samples[0];
+    for (std::size_t i = 0; i < count; ++i) {
+        // The feedback is smoothed at every sample (a step after each decision would be
+        // sharper than the circuit), and subtracted once the data level is known.
+        const double smoothed = smoother_->Filter(feedback_);
+        if (bitCount_ > kEstimationWindow) samples[i] -= smoothed;
+        const double position = blockStart + static_cast<double>(i);
+        while (next < instants && instants_[next] <= position) {
+            const double fraction = std::clamp(instants_[next] - (position - 1.0), 0.0, 1.0);
+            Decide(previous + fraction * (samples[i] - previous), result);
+            ++next;
+        }
+        previous = samples[i];
+    }
+    lastOutput_ = previous;
+    haveLastOutput_ = true;
+}
+
+void DecisionFeedbackEqualiser::Decide(double value, BlockResult& result) {
+    const std::uint64_t bit = ++bitCount_;
+    // A sample that is not a number still gets a decision (the bit happened), but teaches
+    // nothing: the level, the peak and the taps learn only from real values.
+    const bool usable = std::isfinite(value);
+    const int decision = value > 0 ? 1 : -1;
+    const double error = value - decision * dataLevel_;
+    if (usable) {
+        const double magnitude = std::fabs(value);
+        if (bit < kEstimationWindow) {
+            levelSum_ += magnitude;
+            ++levelBits_;
+            if (bit > kLevelStart) {
+                const double mean = levelSum_ / static_cast<double>(levelBits_);
+                dataLevel_ =
+                    std::min(std::round(mean / levelStep_), kHighestLevelStep) * levelStep_;
+                gain_ = std::min(kMaxGain, std::pow(0.31 / dataLevel_, 3.125));
+            }
+        }
+        if (bit > kLevelStart && bit <= kEstimationWindow) peak_ = std::max(peak_, magnitude);
+    }
+    if (bit == kEstimationWindow && !adaptive_) LoadFixedTaps();
+
+    const double level = decision * dataLevel_;
+    if (bit > kEstimationWindow) {
+        const bool learn = usable && adaptive_ && cdr_->IsLocked();
+        filter_->Update(level, learn ? error : 0.0, bit % kApplyEvery == 0, gain_);
+    } else {
+        // Before the feedback starts the delay line still follows the decisions, so that the
+        // first subtracted feedback belongs to the bits just decided.
+        filter_->Shift(level);
+    }
+    feedback_ = filter_->Output();
+    if (recordTaps_) result.tapHistory.push_back(filter_->Weights());
+}
+
+void DecisionFeedbackEqualiser::LoadFixedTaps() {
+    if (!(peak_ > 0)) return;
+    std::vector<double> weights(filter_->Length(), 0.0);
+    for (std::size_t k = 0; k < weights.size(); ++k) {
+        const int code = k < codes_.size() && k < tapCount_ ? codes_[k] : 0;
+        const double w = code * (limits_.upperLimit[k] - limits_.lowerLimit[k]) /
+                         limits_.codeSpan[k] * kReferenceLevel / peak_;
+        weights[k] = std::clamp(w, limits_.lowerLimit[k], limits_.upperLimit[k]);
+    }
+    filter_->SetWeights(weights);
+}
+
+double DecisionFeedbackEqualiser::CodeScale() const {
+    const double reference = scaleMode_ == DfeScaleMode::DataLevel ? dataLevel_ : peak_;
+    const double scale = kReferenceLevel / reference;
+    // Before the peak is known the codes stand as given.
+    return std::isfinite(scale) && scale > 0 ? scale : 1.0;
+}
+
+void DecisionFeedbackEqualiser::CurrentTaps(std::vector<double>& weights,
+                                            std::vector<int>& codes) const {
+    weights.clear();
+    codes.clear();
+    if (!filter_) return;
+    const double scale = CodeScale();
+    const std::size_t count = std::min(tapCount_, filter_->Length());
+    for (std::size_t k = 0; k < count; ++k) {
+        const double w = filter_->Weights()[k];
+        weights.push_back(w);
+        codes.push_back(k < codeTables_.size()
+                            ? DfeWeightToCodeByTable(w, codeTables_[k], limits_.oneSided[k], scale)
+                            : DfeWeightToCode(w, limits_.upperLimit[k], limits_.lowerLimit[k],
+                                              limits_.codeSpan[k], limits_.oneSided[k], scale));
+    }
+}
+
+void DecisionFeedbackEqualiser::EmitClockTimes(std::int64_t count, std::vector<double>& out) {
+    if (!recoverClock_) return;
+    // A clock time stands half a bit (and half the offset) before the data instant it clocks,
+    // one sample later.
+    const double lead = (clockOffset_ + samplesPerBit_) / 2;
+    for (double instant : instants_) {
+        const double early = origin_ + (instant - lead) * sampleInterval_;
+        if (early < 0) continue;
+        const double t = early + sampleInterval_;
+        if (haveClockTime_ && t < lastClockTime_ + 0.5 * bitTime_) continue;
+        pendingClockTimes_.push_back(t);
+        lastClockTime_ = t;
+        haveClockTime_ = true;
+    }
+    const std::size_t capacity =
+        static_cast<std::size_t>(v10kx_ami_rx::ClockTimeCapacity(count, samplesPerBit_));
+    const std::size_t take = std::min(capacity, pendingClockTimes_.size());
+    out.assign(pendingClockTimes_.begin(),
+               pendingClockTimes_.begin() + static_cast<std::ptrdiff_t>(take));
+    pendingClockTimes_.erase(pendingClockTimes_.begin(),
+                             pendingClockTimes_.begin() + static_cast<std::ptrdiff_t>(take));
+    while (pendingClockTimes_.size() > kMaxPendingClockTimes) pendingClockTimes_.pop_front();
+}

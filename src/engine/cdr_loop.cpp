@@ -41,34 +41,43 @@ void CdrLoop::SetRecording(bool on) {
 }
 
 void CdrLoop::ConsumeTransitionsBefore(double position) {
-    const std::vector<double>& positions = block_->positions;
-    while (cursor_ < positions.size() && positions[cursor_] < position) {
+    while (cursor_ < pending_.size() && pending_[cursor_].position < position) {
         // A crossing's level is the sign before it; the signal is on the other side after.
-        level_ = block_->levels[cursor_] < 0 ? 1 : 0;
-        lastTransition_ = positions[cursor_];
+        level_ = pending_[cursor_].level < 0 ? 1 : 0;
+        lastTransition_ = pending_[cursor_].position;
         transitionSinceData_ = true;
         ++cursor_;
     }
+    // Drop what has been passed, so that a signal crossing at every sample cannot grow the list.
+    if (cursor_ == pending_.size()) {
+        pending_.clear();
+        cursor_ = 0;
+    } else if (cursor_ >= 1024) {
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(cursor_));
+        cursor_ = 0;
+    }
 }
 
-void CdrLoop::Run(const TransitionList& transitions, double blockEnd, std::vector<double>& edges) {
-    if (!started_) {
-        level_ = transitions.initial_polarity > 0 ? 1 : 0;
-        started_ = true;
-    }
+void CdrLoop::SetInitialLevel(bool high) {
+    if (started_) return;
+    level_ = high ? 1 : 0;
+    started_ = true;
+}
+
+void CdrLoop::BeginBlock() {
     messages_.Rearm();
     periods_.clear();
     lockFlags_.clear();
     log_.clear();
-    block_ = &transitions;
-    cursor_ = 0;
-    while (nextEvent_ <= blockEnd) {
-        ConsumeTransitionsBefore(nextEvent_);
-        Step(edges);
+}
+
+void CdrLoop::Run(const TransitionList& transitions, double blockEnd, std::vector<double>& edges) {
+    SetInitialLevel(transitions.initial_polarity > 0);
+    BeginBlock();
+    for (std::size_t i = 0; i < transitions.positions.size(); ++i) {
+        AddTransition(transitions.positions[i], transitions.levels[i]);
     }
-    // The rest of the block's transitions come before every later event.
-    ConsumeTransitionsBefore(blockEnd + 1.0);
-    block_ = nullptr;
+    RunUntil(blockEnd, edges);
 }
 
 void CdrLoop::Step(std::vector<double>& edges) {

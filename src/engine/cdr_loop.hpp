@@ -36,6 +36,22 @@ class CdrLoop {
     // ascending: the first lies half a bit after the start, then one per clock period.
     void Run(const TransitionList& transitions, double blockEnd, std::vector<double>& edges);
 
+    // The same, sample by sample, for a caller whose signal depends on the edges found so far:
+    // BeginBlock, then transitions as they are found (in time order) and RunUntil the
+    // position of each sample.
+    void BeginBlock();
+    // The data level before any transition, taken once, from the first sample of all.
+    void SetInitialLevel(bool high);
+    void AddTransition(double position, double level) { pending_.push_back({position, level}); }
+    // The next event's position: RunUntil does nothing before it.
+    double NextEvent() const { return nextEvent_; }
+    void RunUntil(double position, std::vector<double>& edges) {
+        while (nextEvent_ <= position) {
+            ConsumeTransitionsBefore(nextEvent_);
+            Step(edges);
+        }
+    }
+
     // Set once the loop has produced a clock edge.
     bool IsLocked() const { return locked_; }
 
@@ -83,8 +99,12 @@ class CdrLoop {
     double lastEdgeSample_ = 0;
     std::uint64_t misses_ = 0;
 
-    // The block being run.
-    const TransitionList* block_ = nullptr;
+    // Transitions found but not yet passed by an event: (position, level).
+    struct Transition {
+        double position;
+        double level;
+    };
+    std::vector<Transition> pending_;
     std::size_t cursor_ = 0;
 
     bool recording_ = false;

@@ -1,30 +1,10 @@
 #include "engine/cdr_transitions.hpp"
 
-#include <cmath>
-
 EdgeSelection ParseEdgeSelection(const std::string& name) {
     if (name == "Rising") return EdgeSelection::Rising;
     if (name == "Falling") return EdgeSelection::Falling;
     return EdgeSelection::All;
 }
-
-namespace {
-
-// Level of a crossing between a and b under `selection`, or 0 when there is none.
-double CrossingLevel(EdgeSelection selection, double a, double b) {
-    switch (selection) {
-        case EdgeSelection::Rising:
-            return (a < 0 && b >= 0) ? -0.5 : 0.0;
-        case EdgeSelection::Falling:
-            return (a > 0 && b <= 0) ? 0.5 : 0.0;
-        case EdgeSelection::All:
-            break;
-    }
-    if ((b > 0) == (a > 0)) return 0.0;
-    return a > 0 ? 0.5 : -0.5;
-}
-
-}  // namespace
 
 void TransitionExtractor::Extract(const double* samples, std::size_t count, TransitionList& list) {
     if (count == 0) return;
@@ -32,9 +12,8 @@ void TransitionExtractor::Extract(const double* samples, std::size_t count, Tran
     double a = havePrevious_ ? previous_ : samples[0];
     for (std::size_t j = havePrevious_ ? 0 : 1; j < count; ++j) {
         const double b = samples[j];
-        const double level = CrossingLevel(selection_, a, b);
-        if (level != 0.0 && std::isfinite(a) && std::isfinite(b)) {
-            const double fraction = std::fabs(a) / (std::fabs(a) + std::fabs(b));
+        double fraction = 0, level = 0;
+        if (FindCrossing(a, b, selection_, fraction, level)) {
             list.positions.push_back(static_cast<double>(j) - 1.0 + fraction);
             list.levels.push_back(level);
         }

@@ -1,5 +1,6 @@
 #pragma once
 // Zero crossings of a sampled waveform, the data transitions the clock recovery locks to.
+#include <cmath>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -15,6 +16,31 @@ struct TransitionList {
     std::vector<double> positions;  // fractional sample indices, increasing
     std::vector<double> levels;     // +0.5 / -0.5: sign of the signal before the crossing, halved
 };
+
+// The crossing between consecutive samples a and b under `selection`: false when there is none
+// or when either sample is a NaN or an infinity; otherwise the crossing lies `fraction` of the
+// way from a to b and its level is the sign of a, halved.
+inline bool FindCrossing(double a, double b, EdgeSelection selection, double& fraction,
+                         double& level) {
+    switch (selection) {
+        case EdgeSelection::Rising:
+            if (!(a < 0 && b >= 0)) return false;
+            level = -0.5;
+            break;
+        case EdgeSelection::Falling:
+            if (!(a > 0 && b <= 0)) return false;
+            level = 0.5;
+            break;
+        case EdgeSelection::All:
+            if ((b > 0) == (a > 0)) return false;
+            level = a > 0 ? 0.5 : -0.5;
+            break;
+    }
+    const double span = std::fabs(a) + std::fabs(b);
+    if (!std::isfinite(span)) return false;
+    fraction = std::fabs(a) / span;
+    return true;
+}
 
 // Crossings of one self-contained block of samples.
 TransitionList ExtractTransitions(const std::vector<double>& samples, const std::string& selection);

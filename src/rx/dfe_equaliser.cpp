@@ -84,7 +84,14 @@ int DecisionFeedbackEqualiser::Setup(const DfeSetup& setup) {
         smoother_ =
             std::make_unique<ConvFilt>(std::vector<double>{0.0, 1.0 - d},
                                        std::vector<double>{1.0, -d}, std::vector<double>{0.0, 0.0});
-        for (int i = 0; i < kSmoothingWarmUp; ++i) smoother_->Filter(feedback_);
+        clockSmoother_ =
+            std::make_unique<ConvFilt>(std::vector<double>{0.0, 1.0 - d},
+                                       std::vector<double>{1.0, -d}, std::vector<double>{0.0, 0.0});
+        previousFeedback_ = feedback_;
+        for (int i = 0; i < kSmoothingWarmUp; ++i) {
+            smoother_->Filter(feedback_);
+            clockSmoother_->Filter(feedback_);
+        }
         active_ = true;
         return 0;
     } catch (...) {
@@ -114,22 +121,23 @@ DFE::BlockResult DecisionFeedbackEqualiser::Process(double* samples, std::int64_
     if (!ready_ || samples == nullptr || count <= 0) return result;
     if (!started_) {
         origin_ = std::isfinite(blockStartTime) ? blockStartTime : 0.0;
+        cdr_->SetInitialLevel(samples[0] > 0);
         started_ = true;
     }
     const std::size_t n = static_cast<std::size_t>(count);
     const double blockStart = samplesSeen_;
-
-    // The clock follows the transitions of the block as it arrives, before any feedback.
-    transitions_.positions.clear();
-    transitions_.levels.clear();
-    transitions_.initial_polarity = samples[0] > 0 ? 1.0 : -1.0;
-    transitions_.sample_count = static_cast<double>(count);
-    extractor_.Extract(samples, n, transitions_);
-    for (double& p : transitions_.positions) p += blockStart;
     instants_.clear();
-    cdr_->Run(transitions_, blockStart + static_cast<double>(count - 1), instants_);
-
-    if (active_) Equalise(samples, n, blockStart, result);
+    if (active_) {
+        Equalise(samples, n, blockStart, result);
+    } else {
+        // Nothing is fed back: the clock follows the block as it is.
+        transitions_.positions.clear();
+        transitions_.levels.clear();
+        extractor_.Extract(samples, n, transitions_);
+        for (double& p : transitions_.positions) p += blockStart;
+        transitions_.initial_polarity = samples[0] > 0 ? 1.0 : -1.0;
+        cdr_->Run(transitions_, blockStart + static_cast<double>(count - 1), instants_);
+    }
     EmitClockTimes(count, result.clockTimes);
     if (recordClock_) {
         result.clockPeriods.swap(cdr_->ClockPeriods());
@@ -141,21 +149,42 @@ DFE::BlockResult DecisionFeedbackEqualiser::Process(double* samples, std::int64_
 
 void DecisionFeedbackEqualiser::Equalise(double* samples, std::size_t count, double blockStart,
                                          BlockResult& result) {
-    const std::size_t instants = instants_.size();
+    // The decisions see the samples after feedback; the clock sees a second copy from which
+    // the mean of the feedback before and after the last decision is subtracted. Its edge
+    // samples lie between two decisions, where the interference is about halfway between what
+    // the feedback cancels at the two: the full feedback of the next bit would bias them (with
+    // a strong first post-cursor, enough to run the loop away), no feedback at all would leave
+    // the interference that moves the crossings. The loop runs sample by sample, since each
+    // sample's feedback follows the decisions made before it.
+    cdr_->BeginBlock();
     std::size_t next = 0;
     double previous = haveLastOutput_ ? lastOutput_ : samples[0];
     for (std::size_t i = 0; i < count; ++i) {
         // The feedback is smoothed at every sample (a step after each decision would be
         // sharper than the circuit), and subtracted once the data level is known.
         const double smoothed = smoother_->Filter(feedback_);
-        if (bitCount_ > kEstimationWindow) samples[i] -= smoothed;
-        const double position = blockStart + static_cast<double>(i);
-        while (next < instants && instants_[next] <= position) {
-            const double fraction = std::clamp(instants_[next] - (position - 1.0), 0.0, 1.0);
-            Decide(previous + fraction * (samples[i] - previous), result);
-            ++next;
+        const double clockSmoothed = clockSmoother_->Filter(0.5 * (feedback_ + previousFeedback_));
+        double clockSample = samples[i];
+        if (bitCount_ > kEstimationWindow) {
+            samples[i] -= smoothed;
+            clockSample -= clockSmoothed;
         }
-        previous = samples[i];
+        const double current = samples[i];
+        const double position = blockStart + static_cast<double>(i);
+        double fraction = 0, level = 0;
+        if ((haveLastOutput_ || i > 0) &&
+            FindCrossing(lastClockSample_, clockSample, EdgeSelection::All, fraction, level)) {
+            cdr_->AddTransition(position - 1.0 + fraction, level);
+        }
+        lastClockSample_ = clockSample;
+        if (cdr_->NextEvent() <= position) {
+            cdr_->RunUntil(position, instants_);
+            for (; next < instants_.size(); ++next) {
+                const double at = std::clamp(instants_[next] - (position - 1.0), 0.0, 1.0);
+                Decide(previous + at * (current - previous), result);
+            }
+        }
+        previous = current;
     }
     lastOutput_ = previous;
     haveLastOutput_ = true;
@@ -193,6 +222,7 @@ void DecisionFeedbackEqualiser::Decide(double value, BlockResult& result) {
         // first subtracted feedback belongs to the bits just decided.
         filter_->Shift(level);
     }
+    previousFeedback_ = feedback_;
     feedback_ = filter_->Output();
     if (recordTaps_) result.tapHistory.push_back(filter_->Weights());
 }

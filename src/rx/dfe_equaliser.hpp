@@ -105,7 +105,10 @@ class DecisionFeedbackEqualiser : public DFE {
     double impulseSum_ = 0;
 
     std::unique_ptr<AdaptFilt> filter_;
-    std::unique_ptr<ConvFilt> smoother_;
+    std::unique_ptr<ConvFilt> smoother_;       // feedback into the decided samples
+    std::unique_ptr<ConvFilt> clockSmoother_;  // feedback into the clock's copy
+    double previousFeedback_ = 0;              // the feedback before the last decision
+    double lastClockSample_ = 0;               // last sample of the clock's copy
     double feedback_ = 0;
     double dataLevel_ = 0.3;
     double levelStep_ = 0.01;

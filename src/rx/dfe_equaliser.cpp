@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
 
 #include "engine/cdr_presets.hpp"
 #include "rx/clock_times.hpp"
@@ -23,11 +22,15 @@ bool PositiveTime(double t) { return t > 0 && std::isfinite(t); }
 }  // namespace
 
 int DecisionFeedbackEqualiser::Setup(const DfeSetup& setup) {
-    ready_ = false;
-    active_ = false;
-    cdr_.reset();
-    filter_.reset();
-    smoother_.reset();
+    // A set-up starts a new stream: nothing learnt before carries over, but the recording
+    // switches and code tables given beforehand stay.
+    const bool recordTaps = recordTaps_;
+    const bool recordClock = recordClock_;
+    std::vector<std::vector<double>> codeTables = std::move(codeTables_);
+    *this = DecisionFeedbackEqualiser();
+    recordTaps_ = recordTaps;
+    recordClock_ = recordClock;
+    codeTables_ = std::move(codeTables);
     adaptedWeights_ = setup.adaptedWeights;
     adaptedCodes_ = setup.adaptedCodes;
     impulseSumKnown_ = setup.impulseSumKnown;
@@ -80,13 +83,16 @@ int DecisionFeedbackEqualiser::Setup(const DfeSetup& setup) {
         for (std::size_t i = 0; i < length; ++i) filter_->Update(-kReferenceLevel, 0.0, false, 1.0);
         feedback_ = filter_->Output();
 
+        // First-order smoothing with unit gain and a sample of delay; the clock's copy of the
+        // samples has one of its own.
         const double d = std::exp(-kSmoothingRate * sampleInterval_);
-        smoother_ =
-            std::make_unique<ConvFilt>(std::vector<double>{0.0, 1.0 - d},
-                                       std::vector<double>{1.0, -d}, std::vector<double>{0.0, 0.0});
-        clockSmoother_ =
-            std::make_unique<ConvFilt>(std::vector<double>{0.0, 1.0 - d},
-                                       std::vector<double>{1.0, -d}, std::vector<double>{0.0, 0.0});
+        auto smoothing = [d] {
+            return std::make_unique<ConvFilt>(std::vector<double>{0.0, 1.0 - d},
+                                              std::vector<double>{1.0, -d},
+                                              std::vector<double>{0.0, 0.0});
+        };
+        smoother_ = smoothing();
+        clockSmoother_ = smoothing();
         previousFeedback_ = feedback_;
         for (int i = 0; i < kSmoothingWarmUp; ++i) {
             smoother_->Filter(feedback_);
@@ -98,6 +104,7 @@ int DecisionFeedbackEqualiser::Setup(const DfeSetup& setup) {
         // Out of memory or unusable filter coefficients: the DFE stays off.
         filter_.reset();
         smoother_.reset();
+        clockSmoother_.reset();
         active_ = false;
         return -1;
     }

@@ -54,9 +54,9 @@ class DecisionFeedbackEqualiser : public DFE {
 
     DecisionFeedbackEqualiser() = default;
 
-    // 0 when the DFE (or, when not active, the clock recovery) is ready; -1 when the timing is
-    // unusable or an active DFE has no limits for its taps. After -1 the DFE is not active;
-    // the clock recovery still runs when the timing allows it.
+    // Starts the DFE afresh. 0 when the DFE (or, when not active, the clock recovery) is ready;
+    // -1 when the timing is unusable or an active DFE has no limits for its taps. After -1 the
+    // DFE is not active; the clock recovery still runs when the timing allows it.
     int Setup(const DfeSetup& setup);
 
     bool IsActive() const override { return active_; }

@@ -125,7 +125,10 @@ void DecisionFeedbackEqualiser::SetAdaptedTaps(std::vector<double> weights,
 DFE::BlockResult DecisionFeedbackEqualiser::Process(double* samples, std::int64_t count,
                                                     double blockStartTime) {
     BlockResult result;
-    if (!ready_ || samples == nullptr || count <= 0) return result;
+    // Without the DFE and without clock times out there is nothing to do.
+    if (!ready_ || samples == nullptr || count <= 0 || (!active_ && !recoverClock_)) {
+        return result;
+    }
     if (!started_) {
         origin_ = std::isfinite(blockStartTime) ? blockStartTime : 0.0;
         cdr_->SetInitialLevel(samples[0] > 0);

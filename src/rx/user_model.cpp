@@ -112,7 +112,7 @@ UserModel::UserModel(double* impulse_matrix, long row_size, int aggressors, doub
     AssembleStages(settings, ctle, vga);
     ReleaseResponseCache();
 
-    SetUpDecisionFeedback(settings);
+    SetUpDecisionFeedback(settings, labels, impulse_matrix);
 
     paramsOut += ")\n";
     AmiRxFFTMult::Init(impulse_matrix, 1);

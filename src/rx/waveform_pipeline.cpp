@@ -137,6 +137,7 @@ void AmiRxFFTMult::RunDecisionStep(double* samples, std::vector<double>& clockTi
         const auto [maximum, minimum] = BlockExtremes(samples, rowSize);
         WriteDebug(Format("DFE input: max. = %f, min. = %f.\n", maximum, minimum));
     }
+    dfe->SetRecording(dumpDfeOn, dumpCdrOn);
     DFE::BlockResult result = dfe->Process(samples, rowSize, blockStartTime);
     if (active && debugOn) {
         const auto [maximum, minimum] = BlockExtremes(samples, rowSize);

@@ -119,11 +119,10 @@ TEST_F(ParametersTest, HighestBandwidthSelectorIsLegal) {
 
 TEST_F(ParametersTest, FeaturesOutsideThisBuildAreReportedOnceAndSkipped) {
     const std::string adapt = "auto-adaptation (ctle_mode 1) is not available in this build";
-    const std::string dfe = "The DFE (dfe mode 2) is not available in this build";
     std::string message =
         InitMessage(Params(dir.path(), {{"ctle_mode", "1"}, {"dfe", "(mode 2)"}}));
     EXPECT_EQ(Count(message, adapt), 1u) << message;
-    EXPECT_EQ(Count(message, dfe), 1u);
+    EXPECT_EQ(Count(message, "not available in this build"), 1u);
     EXPECT_EQ(Count(message, "WARNING: No usable"), 0u);
     // QPI never adapts, so nothing is asked for.
     message = InitMessage(Params(dir.path(), {{"ctle_mode", "1"}, {"QPI_sel", "1"}}));

@@ -38,38 +38,39 @@ std::vector<double> trimImpulse(const std::vector<double>& h, std::size_t begin,
     return out;
 }
 
-// Where a measured response has decayed into the noise of the measurement: the end of the last
-// bit-long stretch after the peak whose rms level stands above four times the record's noise
-// floor, taken as the median level of the last quarter of the record (which a channel's
-// response has long left). Without such a floor the record is left to the relative cut of
-// trimImpulse. Two bits of margin follow.
+// Where a measured response has decayed into the noise of the measurement. A frequency step
+// df describes at most 1/df of response (`span` samples from `begin`); past it only the echoes
+// of the interpolation between the measured points remain. The level of the response is its
+// rms over stretches of four bits; the noise floor is the median level over the second half of
+// the span, where any channel's response has long died away. The cut follows the last stretch
+// above four times the floor (or above 1e-4 of the peak level, for a record without noise),
+// with a stretch of margin.
 std::size_t decayedEnd(const std::vector<double>& h, std::size_t begin, std::size_t limit,
-                       int samplesPerBit) {
-    const std::size_t spb = static_cast<std::size_t>(samplesPerBit);
-    const std::size_t windows = (limit - begin) / spb;
-    if (windows < 8) return limit;
-    std::vector<double> level(windows);
-    for (std::size_t w = 0; w < windows; ++w) {
+                       std::size_t span, int samplesPerBit) {
+    const std::size_t stretch = 4 * static_cast<std::size_t>(samplesPerBit);
+    const std::size_t end = std::min(limit, begin + span);
+    const std::size_t count = (end - begin) / stretch;
+    if (count < 8) return limit;
+    std::vector<double> level(count);
+    for (std::size_t w = 0; w < count; ++w) {
         double sum = 0;
-        for (std::size_t i = begin + w * spb; i < begin + (w + 1) * spb; ++i) sum += h[i] * h[i];
-        level[w] = std::sqrt(sum / static_cast<double>(spb));
+        for (std::size_t i = begin + w * stretch; i < begin + (w + 1) * stretch; ++i)
+            sum += h[i] * h[i];
+        level[w] = std::sqrt(sum / static_cast<double>(stretch));
     }
     const std::size_t peak =
         static_cast<std::size_t>(std::max_element(level.begin(), level.end()) - level.begin());
-    std::vector<double> quiet(level.begin() + static_cast<long>(windows * 3 / 4), level.end());
-    std::nth_element(quiet.begin(), quiet.begin() + static_cast<long>(quiet.size() / 2),
-                     quiet.end());
-    const double threshold = 4 * quiet[quiet.size() / 2];
-    // A clean record (computed, not measured) has no noise floor to speak of.
-    if (!(threshold > 1e-5 * level[peak])) return limit;
+    std::vector<double> late(level.begin() + static_cast<long>(count / 2), level.end());
+    std::nth_element(late.begin(), late.begin() + static_cast<long>(late.size() / 2), late.end());
+    const double threshold = std::max(4 * late[late.size() / 2], 1e-4 * level[peak]);
     std::size_t last = peak;
-    for (std::size_t w = windows; w-- > peak;) {
+    for (std::size_t w = count; w-- > peak;) {
         if (level[w] > threshold) {
             last = w;
             break;
         }
     }
-    return std::min(limit, begin + (last + 3) * spb);
+    return std::min(limit, begin + (last + 2) * stretch);
 }
 
 std::size_t nextPowerOfTwo(std::size_t n) {
@@ -197,8 +198,10 @@ ChannelImpulse buildFromTransferFunction(const std::vector<double>& freqs,
     const std::size_t begin = 0;
     ChannelImpulse ch;
     ch.sampleInterval = sampleInterval;
-    ch.impulse =
-        trimImpulse(t, begin, decayedEnd(t, begin, n * 7 / 8, samplesPerBit), samplesPerBit, 1e-5);
+    ch.impulse = trimImpulse(
+        t, begin,
+        decayedEnd(t, begin, n * 7 / 8, static_cast<std::size_t>(fs / minStep), samplesPerBit),
+        samplesPerBit, 1e-5);
     for (double& v : ch.impulse) v /= sampleInterval;
     return ch;
 }

@@ -29,8 +29,10 @@ std::pair<double, double> BlockExtremes(const double* samples, std::int64_t coun
 }  // namespace
 
 std::int32_t AmiRxFFTMult::GetWave(double* wave, long wave_size, double* clock_times) {
-    const std::string open =
-        "(" + (paramTree ? paramTree->rootName : std::string(v10kx_ami_rx::kRootName)) + "\n";
+    // Appended piecewise: "(" + std::string&& trips a false -Wrestrict of GCC 12 at -O3.
+    std::string open = "(";
+    open += paramTree ? paramTree->rootName : std::string(v10kx_ami_rx::kRootName);
+    open += "\n";
     paramsOut = open;
     if (wave_size < 0 || wave_size > std::numeric_limits<std::int32_t>::max() ||
         (wave_size > 0 && wave == nullptr)) {

@@ -6,21 +6,15 @@
 
 #include <cmath>
 #include <complex>
-#include <random>
 #include <thread>
 #include <vector>
 
 #include "engine/fft_service.hpp"
+#include "random_signal.hpp"
 
 namespace {
 
-std::vector<double> RandomSignal(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> u(-1.0, 1.0);
-    std::vector<double> x(n);
-    for (double& v : x) v = u(rng);
-    return x;
-}
+using enginetest::RandomSignal;
 
 // X[k] = sum_j x[j] exp(-2 pi i jk/n) in long double, k = 0 .. n/2.
 std::vector<std::complex<double>> DirectBins(const std::vector<double>& x) {

@@ -3,25 +3,20 @@
 // the interpolation it stands for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <random>
 #include <vector>
 
 #include "engine/amplitude_curve_stage.hpp"
 #include "engine/interpolation.hpp"
 #include "engine/overlap_save_chain.hpp"
+#include "random_signal.hpp"
 
 namespace {
 
-std::vector<double> RandomSignal(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> u(-1.0, 1.0);
-    std::vector<double> x(n);
-    for (double& v : x) v = u(rng);
-    return x;
-}
+using enginetest::RandomSignal;
 
 std::vector<double> Convolve(const std::vector<double>& x, const std::vector<double>& h) {
     std::vector<double> y(x.size(), 0.0);

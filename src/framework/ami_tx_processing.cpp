@@ -46,8 +46,6 @@ SparseTaps NonZeroTaps(const std::vector<double>& b) {
     return taps;
 }
 
-constexpr std::ptrdiff_t kChunk = 256;
-
 // The sums below run on vector registers: two samples at a time with SSE2, four with AVX where
 // the processor has it. All give the same bits as the sample-by-sample sum: the vector
 // instructions round every product and every sum exactly as the scalar ones do (no fused
@@ -67,13 +65,21 @@ bool HaveAvx() {
 // movemask collects.
 [[gnu::target("avx")]] bool AnyNegativeZeroAvx(const double* x, std::ptrdiff_t n) {
     const __m256d zero = _mm256_setzero_pd();
+    // Two independent accumulators keep the loads, not the chain of ors, the limit.
     __m256d found = zero;
+    __m256d found2 = zero;
     std::ptrdiff_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256d v = _mm256_loadu_pd(x + i);
+        const __m256d v2 = _mm256_loadu_pd(x + i + 4);
+        found = _mm256_or_pd(found, _mm256_and_pd(_mm256_cmp_pd(v, zero, _CMP_EQ_OQ), v));
+        found2 = _mm256_or_pd(found2, _mm256_and_pd(_mm256_cmp_pd(v2, zero, _CMP_EQ_OQ), v2));
+    }
     for (; i + 4 <= n; i += 4) {
         const __m256d v = _mm256_loadu_pd(x + i);
         found = _mm256_or_pd(found, _mm256_and_pd(_mm256_cmp_pd(v, zero, _CMP_EQ_OQ), v));
     }
-    bool any = _mm256_movemask_pd(found) != 0;
+    bool any = _mm256_movemask_pd(_mm256_or_pd(found, found2)) != 0;
     for (; i < n; ++i) any |= x[i] == 0.0 && std::signbit(x[i]);
     return any;
 }
@@ -95,47 +101,55 @@ bool AnyNegativeZero(const double* x, std::ptrdiff_t n) {
     return HaveAvx() ? AnyNegativeZeroAvx(x, n) : AnyNegativeZeroSse2(x, n);
 }
 
-// out[i] = sum over t of weight[t] * x[i - delay[t]], in increasing t, for one chunk (-0.0 + a
-// is a for every a, so the sum starts from its first product); true when an output is zero.
+// Tap sums from the top of [lo, hi) down, in place: x[i] <- scale * sum over t of weight[t] *
+// x[i - delay[t]], in increasing t (-0.0 + a is a for every a, so each sum starts from its first
+// product). Going down, every vector of outputs reads only samples below its own top, which no
+// output has overwritten yet. A vector with a zero output is left unwritten, for the caller to
+// give that zero its sign; the return value is the top of what is left.
 template <std::size_t K>
-[[gnu::target("avx")]] bool SumChunkAvx(const double* x, const std::ptrdiff_t* delay,
-                                        const double* weight, double* out) {
+[[gnu::target("avx")]] std::ptrdiff_t SumDownAvx(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
+                                                 const std::ptrdiff_t* delay, const double* weight,
+                                                 double scale) {
     __m256d w[K];
     for (std::size_t t = 0; t < K; ++t) w[t] = _mm256_set1_pd(weight[t]);
+    const __m256d factor = _mm256_set1_pd(scale);
     const __m256d zero = _mm256_setzero_pd();
-    __m256d zeros = zero;
-    for (std::ptrdiff_t i = 0; i < kChunk; i += 4) {
-        __m256d s = _mm256_mul_pd(w[0], _mm256_loadu_pd(x + i - delay[0]));
+    for (; hi - 4 >= lo; hi -= 4) {
+        const double* base = x + hi - 4;
+        __m256d s = _mm256_mul_pd(w[0], _mm256_loadu_pd(base - delay[0]));
         for (std::size_t t = 1; t < K; ++t) {
-            s = _mm256_add_pd(s, _mm256_mul_pd(w[t], _mm256_loadu_pd(x + i - delay[t])));
+            s = _mm256_add_pd(s, _mm256_mul_pd(w[t], _mm256_loadu_pd(base - delay[t])));
         }
-        _mm256_storeu_pd(out + i, s);
-        zeros = _mm256_or_pd(zeros, _mm256_cmp_pd(s, zero, _CMP_EQ_OQ));
+        if (_mm256_movemask_pd(_mm256_cmp_pd(s, zero, _CMP_EQ_OQ)) != 0) return hi;
+        _mm256_storeu_pd(x + hi - 4, _mm256_mul_pd(s, factor));
     }
-    return _mm256_movemask_pd(zeros) != 0;
+    return hi;
 }
 
 template <std::size_t K>
-bool SumChunkSse2(const double* x, const std::ptrdiff_t* delay, const double* weight, double* out) {
+std::ptrdiff_t SumDownSse2(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
+                           const std::ptrdiff_t* delay, const double* weight, double scale) {
     __m128d w[K];
     for (std::size_t t = 0; t < K; ++t) w[t] = _mm_set1_pd(weight[t]);
+    const __m128d factor = _mm_set1_pd(scale);
     const __m128d zero = _mm_setzero_pd();
-    __m128d zeros = zero;
-    for (std::ptrdiff_t i = 0; i < kChunk; i += 2) {
-        __m128d s = _mm_mul_pd(w[0], _mm_loadu_pd(x + i - delay[0]));
+    for (; hi - 2 >= lo; hi -= 2) {
+        const double* base = x + hi - 2;
+        __m128d s = _mm_mul_pd(w[0], _mm_loadu_pd(base - delay[0]));
         for (std::size_t t = 1; t < K; ++t) {
-            s = _mm_add_pd(s, _mm_mul_pd(w[t], _mm_loadu_pd(x + i - delay[t])));
+            s = _mm_add_pd(s, _mm_mul_pd(w[t], _mm_loadu_pd(base - delay[t])));
         }
-        _mm_storeu_pd(out + i, s);
-        zeros = _mm_or_pd(zeros, _mm_cmpeq_pd(s, zero));
+        if (_mm_movemask_pd(_mm_cmpeq_pd(s, zero)) != 0) return hi;
+        _mm_storeu_pd(x + hi - 2, _mm_mul_pd(s, factor));
     }
-    return _mm_movemask_pd(zeros) != 0;
+    return hi;
 }
 
 template <std::size_t K>
-bool SumChunk(const double* x, const std::ptrdiff_t* delay, const double* weight, double* out) {
-    return HaveAvx() ? SumChunkAvx<K>(x, delay, weight, out)
-                     : SumChunkSse2<K>(x, delay, weight, out);
+std::ptrdiff_t SumDown(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi, const std::ptrdiff_t* delay,
+                       const double* weight, double scale) {
+    return HaveAvx() ? SumDownAvx<K>(x, lo, hi, delay, weight, scale)
+                     : SumDownSse2<K>(x, lo, hi, delay, weight, scale);
 }
 
 #else
@@ -147,15 +161,16 @@ bool AnyNegativeZero(const double* x, std::ptrdiff_t n) {
 }
 
 template <std::size_t K>
-bool SumChunk(const double* x, const std::ptrdiff_t* delay, const double* weight, double* out) {
-    bool zero = false;
-    for (std::ptrdiff_t i = 0; i < kChunk; ++i) {
+std::ptrdiff_t SumDown(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi, const std::ptrdiff_t* delay,
+                       const double* weight, double scale) {
+    for (; hi - 1 >= lo; --hi) {
+        const std::ptrdiff_t i = hi - 1;
         double s = weight[0] * x[i - delay[0]];
         for (std::size_t t = 1; t < K; ++t) s += weight[t] * x[i - delay[t]];
-        out[i] = s;
-        zero |= s == 0.0;
+        if (s == 0.0) return hi;
+        x[i] = s * scale;
     }
-    return zero;
+    return hi;
 }
 
 #endif
@@ -238,9 +253,8 @@ class TapFilterRun {
         return ZeroSign(s, i);
     }
 
-    // Outputs whose every tap lies inside the block, from the top down in chunks: a chunk reads
-    // only samples below its own top, so it can be written back once it is complete. Within a
-    // chunk every output is a separate sum, which lets the compiler compute several at once.
+    // Outputs whose every tap lies inside the block, from the top down, several at a time; an
+    // output that comes out zero is done by hand, with its sign repaired.
     template <std::size_t K>
     void FullOutputs(std::ptrdiff_t stop, double scale) {
         std::array<std::ptrdiff_t, K> delay;
@@ -250,21 +264,12 @@ class TapFilterRun {
             weight[t] = taps_.weight[t];
         }
         double* const x = wave_;
-        alignas(64) double out[kChunk];
-        std::ptrdiff_t hi = n_;
-        for (; hi - kChunk >= stop; hi -= kChunk) {
-            const std::ptrdiff_t lo = hi - kChunk;
-            // A zero output is rare: one test per chunk, then the repair.
-            if (SumChunk<K>(x + lo, delay.data(), weight.data(), out)) {
-                for (std::ptrdiff_t i = 0; i < kChunk; ++i) {
-                    if (out[i] == 0.0) out[i] = ZeroSign(out[i], lo + i);
-                }
-            }
-            for (std::ptrdiff_t i = 0; i < kChunk; ++i) x[lo + i] = out[i] * scale;
-        }
-        for (std::ptrdiff_t i = hi - 1; i >= stop; --i) {
-            double s = -0.0;
-            for (std::size_t t = 0; t < K; ++t) s += weight[t] * x[i - delay[t]];
+        for (std::ptrdiff_t hi = n_; hi > stop; --hi) {
+            hi = SumDown<K>(x, stop, hi, delay.data(), weight.data(), scale);
+            if (hi <= stop) break;
+            const std::ptrdiff_t i = hi - 1;
+            double s = weight[0] * x[i - delay[0]];
+            for (std::size_t t = 1; t < K; ++t) s += weight[t] * x[i - delay[t]];
             if (s == 0.0) s = ZeroSign(s, i);
             x[i] = s * scale;
         }

@@ -4,6 +4,7 @@
 #include "framework/ami_exceptions.hpp"
 #include "framework/database_path.hpp"
 #include "framework/format.hpp"
+#include "framework/output_file_names.hpp"
 
 AmiModel::AmiModel(long row_size, int aggressors, double sample_interval, double bit_time,
                    const char* AMI_parameters_in) {
@@ -29,7 +30,28 @@ AmiModel::AmiModel(long row_size, int aggressors, double sample_interval, double
     }
 }
 
-AmiModel::~AmiModel() = default;
+AmiModel::~AmiModel() {
+    for (std::ofstream* file :
+         {&debugFile, &inputDumpFile, &outputDumpFile, &dfeDumpFile, &cdrDumpFile}) {
+        if (file->is_open()) file->close();
+    }
+    for (const std::string& name : claimedFileNames) ReleaseOutputFileName(name);
+}
+
+bool AmiModel::OpenOutputFile(std::ofstream& file, const std::string& name) {
+    const std::string claimed = ClaimOutputFileName(name);
+    file.open(claimed, std::ios::out | std::ios::trunc);
+    if (!file.is_open()) {
+        ReleaseOutputFileName(claimed);
+        return false;
+    }
+    claimedFileNames.push_back(claimed);
+    if (claimed != name) {
+        msgLog += "INFO: " + name + " is in use by another instance of this model; writing " +
+                  claimed + " instead.\n";
+    }
+    return true;
+}
 
 void AmiModel::OpenDebugFile() {
     debugOn = false;
@@ -37,8 +59,7 @@ void AmiModel::OpenDebugFile() {
     std::string value;
     if (LookUpParam(*paramTree, {"debug", "enable"}, value) != 0) return;
     if (!ParseBool(value)) return;
-    debugFile.open(debugFileName, std::ios::out | std::ios::trunc);
-    debugOn = debugFile.is_open();
+    debugOn = OpenOutputFile(debugFile, debugFileName);
     if (!debugOn) msgLog += "WARNING: Failed to open debug output file, as requested.\n";
 }
 
@@ -86,8 +107,7 @@ void AmiModel::Init() {
         std::string value;
         if (LookUpParam(*paramTree, {"debug", d.switchName}, value) != 0) continue;
         if (!ParseBool(value)) continue;
-        d.file.open(d.fileName, std::ios::out | std::ios::trunc);
-        d.flag = d.file.is_open();
+        d.flag = OpenOutputFile(d.file, d.fileName);
         if (!d.flag) {
             msgLog += d.failure;
             continue;

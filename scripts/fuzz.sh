@@ -11,9 +11,11 @@
 # only read. A crash leaves its input in $FUZZ_DIR/artifacts/<harness>/ and fails the script.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 seconds=${1:-10}
 shift || true
 dir=${FUZZ_DIR:-build-fuzz}
+case "$dir" in /*) ;; *) dir="$root/$dir" ;; esac
 bash scripts/deps.sh
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAMI_FUZZ=ON \
     -DCMAKE_CXX_COMPILER=clang++ >/dev/null
@@ -37,11 +39,13 @@ for name in "${harnesses[@]}"; do
   corpus="$dir/corpus/$name"
   artifacts="$dir/artifacts/$name"
   log="$dir/logs/$name.log"
-  mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
+  work="$dir/work/$name"
+  mkdir -p "$corpus" "$artifacts" "$(dirname "$log")" "$work"
+  # The models' debug and dump files land in the working directory: one of the harness's own.
   # Standard output is closed for the harness: the models' console lines would drown the report.
-  if "$dir/tests/fuzz/${name}_fuzz" "${limit[@]}" -rss_limit_mb=2048 -timeout=60 \
-      -close_fd_mask=1 -artifact_prefix="$artifacts/" -print_final_stats=1 \
-      "$corpus" "tests/fuzz/corpus/$name" >"$log" 2>&1; then
+  if (cd "$work" && "$dir/tests/fuzz/${name}_fuzz" "${limit[@]}" -rss_limit_mb=2048 \
+      -timeout=60 -close_fd_mask=1 -artifact_prefix="$artifacts/" -print_final_stats=1 \
+      "$corpus" "$root/tests/fuzz/corpus/$name") >"$log" 2>&1; then
     passed=$((passed + 1))
     echo "$name: $(grep -E '^#[0-9]+.*DONE' "$log" | tail -1)"
   else

@@ -1,9 +1,9 @@
 #pragma once
-// Pieces shared by the libFuzzer harnesses: a scratch directory that becomes the working
-// directory (models write their debug and dump files there), fuzz input written as a file for
-// the file readers, and the three calls of a model instance's life.
+// Pieces shared by the libFuzzer harnesses: a scratch directory for fuzz input written as a file
+// for the file readers, and the three calls of a model instance's life. Models write their
+// debug and dump files into the working directory, which scripts/fuzz.sh points at a directory
+// of the harness's own (a harness must not change it: libFuzzer's paths may be relative).
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -13,12 +13,11 @@
 
 namespace fuzz {
 
-// Created on first use, entered as the working directory, left for the system to clean up.
+// Created on first use, left for the system to clean up.
 inline const std::filesystem::path& ScratchDir() {
     static const std::filesystem::path dir = [] {
         std::string pattern = (std::filesystem::temp_directory_path() / "ami_fuzz_XXXXXX").string();
         if (!mkdtemp(pattern.data())) abort();
-        if (chdir(pattern.c_str()) != 0) abort();
         return std::filesystem::path(pattern);
     }();
     return dir;

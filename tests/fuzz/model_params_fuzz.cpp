@@ -5,7 +5,6 @@
 #include "fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::ScratchDir();
     fuzz::RunInstance(fuzz::AsText(data, size), 256, 1, 1e-10 / 16, 1e-10, {256});
     return 0;
 }

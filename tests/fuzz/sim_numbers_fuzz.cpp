@@ -44,7 +44,6 @@ std::int32_t Size(FuzzedDataProvider& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::ScratchDir();
     FuzzedDataProvider in(data, size);
     const std::string params =
         kRoot + Settings()[in.ConsumeIntegralInRange<std::size_t>(0, Settings().size() - 1)] + ")";

@@ -119,7 +119,7 @@ UserModel::UserModel(double* impulse_matrix, long row_size, int aggressors, doub
 }
 
 int UserModel::ReadIntParam(const std::vector<std::string>& names, int fallback) {
-    return ScanInt(GetParamText(names), fallback);
+    return ScanIntOr(GetParamText(names), fallback);
 }
 
 void UserModel::AssembleStages(const RxSettings& settings, const ResponseSelection& ctle,

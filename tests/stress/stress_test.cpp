@@ -112,6 +112,10 @@ std::vector<Job> Jobs() {
     for (const std::string& s : testsupport::RxSettingsVariety()) {
         jobs.push_back({&Rx(), s, 32 * 32, 1e-10 / 32, 1e-10, {1024, 1024, 700}});
     }
+    // Past the DFE's first 5000 bits, so that its taps adapt (or take their codes) and feed back.
+    for (const std::string& s : testsupport::RxDfeSettings()) {
+        jobs.push_back({&Rx(), s, 32 * 32, 1e-10 / 32, 1e-10, {65536, 65536, 40000, 65536}});
+    }
     return jobs;
 }
 

@@ -32,6 +32,18 @@ inline const std::vector<std::string>& RxSettingsVariety() {
         "(ctle_hg_sel 1) (eqz_s4_ac_gain 1) (eqz_bw_sel 2) (corner 2) (pwrql 2) (vga_gain 7)",
         "(QPI_sel 1) (QPI_vcm 1) (corner 1)",
         "(eqz_s1_ac_gain 2) (vga_gain 0) (eqz_bw_sel 4) (vga_bw_sel 4) (cdr_sel 1)",
+        "(eqz_s1_ac_gain 6) (dfe (mode 2)) (cdr_bandwidth 2)",
+        "(eqz_s1_ac_gain 4) (dfe (mode 1)) (tap_1 40) (tap_2 -12) (vga_bw_sel 3) (cdr_bandwidth 1)",
+    };
+    return settings;
+}
+
+// Receiver settings whose DFE learns: they need runs beyond its first 5000 bits.
+inline const std::vector<std::string>& RxDfeSettings() {
+    static const std::vector<std::string> settings{
+        "(eqz_s1_ac_gain 6) (dfe (mode 2)) (cdr_bandwidth 2)",
+        "(ctle_hg_sel 1) (eqz_s4_ac_gain 6) (dfe (mode 2)) (DFE_tap_length 5) (corner 2)",
+        "(eqz_s1_ac_gain 4) (dfe (mode 1)) (tap_1 40) (tap_2 -12) (vga_bw_sel 3)",
     };
     return settings;
 }

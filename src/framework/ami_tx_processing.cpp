@@ -1,6 +1,6 @@
 // Waveform processing of the transmitter base: the pre-emphasis tap filter followed by an
-// optional first-order low-pass, both carrying their state from the impulse response into
-// every waveform block.
+// optional first-order low-pass. The impulse response is filtered from silence, and so is the
+// first waveform block; every later block continues the state of the block before.
 //
 // The tap filter is a ConvFilt whose numerator holds five weights spaced one bit apart with
 // zeros between them. Running it densely costs 5 * samplesPerBit products per sample; here only
@@ -19,15 +19,16 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <utility>
 #include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "framework/ami_tx.hpp"
 
 namespace {
-
-constexpr std::uint64_t kNegativeZeroBits = 0x8000000000000000u;
 
 struct SparseTaps {
     std::vector<std::ptrdiff_t> delay;  // increasing
@@ -45,27 +46,134 @@ SparseTaps NonZeroTaps(const std::vector<double>& b) {
     return taps;
 }
 
-constexpr std::ptrdiff_t kChunk = 256;
+// The sums below run on vector registers: two samples at a time with SSE2, four with AVX where
+// the processor has it. All give the same bits as the sample-by-sample sum: the vector
+// instructions round every product and every sum exactly as the scalar ones do (no fused
+// multiply-adds), and each output's terms are added in the same order.
+bool HaveAvx() {
+#if defined(__x86_64__)
+    static const bool avx = __builtin_cpu_supports("avx");
+    return avx;
+#else
+    return false;
+#endif
+}
 
-// out[i] = sum over t of weight[t] * x[i - delay[t]], in increasing t, for one chunk. The taps
-// are spelled out so that the loop over i becomes straight vector code.
-template <std::size_t... T>
-[[gnu::always_inline]] inline void SumChunkTaps(const double* __restrict x,
-                                                const std::ptrdiff_t* delay, const double* weight,
-                                                double* __restrict out, std::index_sequence<T...>) {
-    const std::ptrdiff_t d[] = {delay[T]...};
-    const double w[] = {weight[T]...};
-    for (std::ptrdiff_t i = 0; i < kChunk; ++i) {
-        double s = -0.0;
-        ((s += w[T] * x[i - d[T]]), ...);
-        out[i] = s;
+#if defined(__x86_64__)
+
+// Zeros of either sign compare equal to 0.0; masking them in keeps their sign bits, which
+// movemask collects.
+[[gnu::target("avx")]] bool AnyNegativeZeroAvx(const double* x, std::ptrdiff_t n) {
+    const __m256d zero = _mm256_setzero_pd();
+    // Two independent accumulators keep the loads, not the chain of ors, the limit.
+    __m256d found = zero;
+    __m256d found2 = zero;
+    std::ptrdiff_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256d v = _mm256_loadu_pd(x + i);
+        const __m256d v2 = _mm256_loadu_pd(x + i + 4);
+        found = _mm256_or_pd(found, _mm256_and_pd(_mm256_cmp_pd(v, zero, _CMP_EQ_OQ), v));
+        found2 = _mm256_or_pd(found2, _mm256_and_pd(_mm256_cmp_pd(v2, zero, _CMP_EQ_OQ), v2));
     }
+    for (; i + 4 <= n; i += 4) {
+        const __m256d v = _mm256_loadu_pd(x + i);
+        found = _mm256_or_pd(found, _mm256_and_pd(_mm256_cmp_pd(v, zero, _CMP_EQ_OQ), v));
+    }
+    bool any = _mm256_movemask_pd(_mm256_or_pd(found, found2)) != 0;
+    for (; i < n; ++i) any |= x[i] == 0.0 && std::signbit(x[i]);
+    return any;
+}
+
+bool AnyNegativeZeroSse2(const double* x, std::ptrdiff_t n) {
+    const __m128d zero = _mm_setzero_pd();
+    __m128d found = zero;
+    std::ptrdiff_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const __m128d v = _mm_loadu_pd(x + i);
+        found = _mm_or_pd(found, _mm_and_pd(_mm_cmpeq_pd(v, zero), v));
+    }
+    bool any = _mm_movemask_pd(found) != 0;
+    for (; i < n; ++i) any |= x[i] == 0.0 && std::signbit(x[i]);
+    return any;
+}
+
+bool AnyNegativeZero(const double* x, std::ptrdiff_t n) {
+    return HaveAvx() ? AnyNegativeZeroAvx(x, n) : AnyNegativeZeroSse2(x, n);
+}
+
+// Tap sums from the top of [lo, hi) down, in place: x[i] <- scale * sum over t of weight[t] *
+// x[i - delay[t]], in increasing t (-0.0 + a is a for every a, so each sum starts from its first
+// product). Going down, every vector of outputs reads only samples below its own top, which no
+// output has overwritten yet. A vector with a zero output is left unwritten, for the caller to
+// give that zero its sign; the return value is the top of what is left.
+template <std::size_t K>
+[[gnu::target("avx")]] std::ptrdiff_t SumDownAvx(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
+                                                 const std::ptrdiff_t* delay, const double* weight,
+                                                 double scale) {
+    __m256d w[K];
+    for (std::size_t t = 0; t < K; ++t) w[t] = _mm256_set1_pd(weight[t]);
+    const __m256d factor = _mm256_set1_pd(scale);
+    const __m256d zero = _mm256_setzero_pd();
+    for (; hi - 4 >= lo; hi -= 4) {
+        const double* base = x + hi - 4;
+        __m256d s = _mm256_mul_pd(w[0], _mm256_loadu_pd(base - delay[0]));
+        for (std::size_t t = 1; t < K; ++t) {
+            s = _mm256_add_pd(s, _mm256_mul_pd(w[t], _mm256_loadu_pd(base - delay[t])));
+        }
+        if (_mm256_movemask_pd(_mm256_cmp_pd(s, zero, _CMP_EQ_OQ)) != 0) return hi;
+        _mm256_storeu_pd(x + hi - 4, _mm256_mul_pd(s, factor));
+    }
+    return hi;
 }
 
 template <std::size_t K>
-void SumChunk(const double* x, const std::ptrdiff_t* delay, const double* weight, double* out) {
-    SumChunkTaps(x, delay, weight, out, std::make_index_sequence<K>());
+std::ptrdiff_t SumDownSse2(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
+                           const std::ptrdiff_t* delay, const double* weight, double scale) {
+    __m128d w[K];
+    for (std::size_t t = 0; t < K; ++t) w[t] = _mm_set1_pd(weight[t]);
+    const __m128d factor = _mm_set1_pd(scale);
+    const __m128d zero = _mm_setzero_pd();
+    for (; hi - 2 >= lo; hi -= 2) {
+        const double* base = x + hi - 2;
+        __m128d s = _mm_mul_pd(w[0], _mm_loadu_pd(base - delay[0]));
+        for (std::size_t t = 1; t < K; ++t) {
+            s = _mm_add_pd(s, _mm_mul_pd(w[t], _mm_loadu_pd(base - delay[t])));
+        }
+        if (_mm_movemask_pd(_mm_cmpeq_pd(s, zero)) != 0) return hi;
+        _mm_storeu_pd(x + hi - 2, _mm_mul_pd(s, factor));
+    }
+    return hi;
 }
+
+template <std::size_t K>
+std::ptrdiff_t SumDown(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi, const std::ptrdiff_t* delay,
+                       const double* weight, double scale) {
+    return HaveAvx() ? SumDownAvx<K>(x, lo, hi, delay, weight, scale)
+                     : SumDownSse2<K>(x, lo, hi, delay, weight, scale);
+}
+
+#else
+
+bool AnyNegativeZero(const double* x, std::ptrdiff_t n) {
+    bool any = false;
+    for (std::ptrdiff_t i = 0; i < n; ++i) any |= x[i] == 0.0 && std::signbit(x[i]);
+    return any;
+}
+
+template <std::size_t K>
+std::ptrdiff_t SumDown(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi, const std::ptrdiff_t* delay,
+                       const double* weight, double scale) {
+    for (; hi - 1 >= lo; --hi) {
+        const std::ptrdiff_t i = hi - 1;
+        double s = weight[0] * x[i - delay[0]];
+        for (std::size_t t = 1; t < K; ++t) s += weight[t] * x[i - delay[t]];
+        if (s == 0.0) return hi;
+        x[i] = s * scale;
+    }
+    return hi;
+}
+
+#endif
 
 // One pass of the tap filter over a block, in place.
 class TapFilterRun {
@@ -116,13 +224,7 @@ class TapFilterRun {
 
     void RebuildInternalZeros() {
         // Negative zeros are rare: look for one with a loop the compiler can vectorise first.
-        std::uint64_t negativeZeros = 0;
-        for (std::ptrdiff_t i = 0; i < n_; ++i) {
-            std::uint64_t bits;
-            std::memcpy(&bits, &wave_[i], sizeof bits);
-            negativeZeros |= static_cast<std::uint64_t>(bits == kNegativeZeroBits);
-        }
-        if (!negativeZeros) return;
+        if (!AnyNegativeZero(wave_, n_)) return;
         for (std::ptrdiff_t i = 0; i < n_; ++i) {
             if (wave_[i] != 0.0 || !std::signbit(wave_[i])) continue;
             for (std::ptrdiff_t k = 1; k < length_; ++k) {
@@ -151,9 +253,8 @@ class TapFilterRun {
         return ZeroSign(s, i);
     }
 
-    // Outputs whose every tap lies inside the block, from the top down in chunks: a chunk reads
-    // only samples below its own top, so it can be written back once it is complete. Within a
-    // chunk every output is a separate sum, which lets the compiler compute several at once.
+    // Outputs whose every tap lies inside the block, from the top down, several at a time; an
+    // output that comes out zero is done by hand, with its sign repaired.
     template <std::size_t K>
     void FullOutputs(std::ptrdiff_t stop, double scale) {
         std::array<std::ptrdiff_t, K> delay;
@@ -163,19 +264,12 @@ class TapFilterRun {
             weight[t] = taps_.weight[t];
         }
         double* const x = wave_;
-        alignas(64) double out[kChunk];
-        std::ptrdiff_t hi = n_;
-        for (; hi - kChunk >= stop; hi -= kChunk) {
-            const std::ptrdiff_t lo = hi - kChunk;
-            SumChunk<K>(x + lo, delay.data(), weight.data(), out);
-            for (std::ptrdiff_t i = 0; i < kChunk; ++i) {
-                if (out[i] == 0.0) out[i] = ZeroSign(out[i], lo + i);
-            }
-            for (std::ptrdiff_t i = 0; i < kChunk; ++i) x[lo + i] = out[i] * scale;
-        }
-        for (std::ptrdiff_t i = hi - 1; i >= stop; --i) {
-            double s = -0.0;
-            for (std::size_t t = 0; t < K; ++t) s += weight[t] * x[i - delay[t]];
+        for (std::ptrdiff_t hi = n_; hi > stop; --hi) {
+            hi = SumDown<K>(x, stop, hi, delay.data(), weight.data(), scale);
+            if (hi <= stop) break;
+            const std::ptrdiff_t i = hi - 1;
+            double s = weight[0] * x[i - delay[0]];
+            for (std::size_t t = 1; t < K; ++t) s += weight[t] * x[i - delay[t]];
             if (s == 0.0) s = ZeroSign(s, i);
             x[i] = s * scale;
         }
@@ -204,6 +298,10 @@ void AmiTx::Init(double* impulse_matrix, long row_size, int /*aggressors*/, doub
                                    std::vector<double>{0.0, 0.0});
     // Only the first column is the impulse response; the aggressor columns stay as they are.
     if (impulse_matrix && row_size > 0) GetWave(impulse_matrix, row_size, nullptr);
+    // The impulse (in 1/s) and the waveform (in volts) are different signals: the waveform
+    // starts from silence, not from the tail of the impulse still in the delay lines.
+    std::fill(firFilter->State().begin(), firFilter->State().end(), 0.0);
+    std::fill(secondFilter->State().begin(), secondFilter->State().end(), 0.0);
 }
 
 std::int32_t AmiTx::GetWave(double* wave, long wave_size, double* clock_times) {

@@ -5,28 +5,15 @@
 #include <new>
 #include <string>
 
+#include "engine/amplitude_curve_stage.hpp"
 #include "engine/fft_service.hpp"
 #include "framework/ts_exceptions.hpp"
+#include "rx/decision_stage.hpp"
 #include "rx/fft_size.hpp"
+#include "rx/filter_stage.hpp"
 #include "rx/rx_format.hpp"
-#include "rx/spectrum_multiply.hpp"
 
 using v10kx_ami_rx::Format;
-using v10kx_ami_rx::MultiplySpectrum;
-
-namespace {
-
-std::vector<double> Zeros(std::size_t count) {
-    try {
-        return std::vector<double>(count, 0.0);
-    } catch (const std::bad_alloc&) {
-        throw EFailedAllocation(Format("%ld doubles", static_cast<long>(count)));
-    } catch (const std::length_error&) {
-        throw EFailedAllocation(Format("%ld doubles", static_cast<long>(count)));
-    }
-}
-
-}  // namespace
 
 AmiRxFFTMult::AmiRxFFTMult(long row_size, int aggressors, double sample_interval, double bit_time,
                            const char* AMI_parameters_in)
@@ -43,66 +30,89 @@ void AmiRxFFTMult::Configure() {
     const double spb = bitTime / sampleInterval;
     const std::int64_t n = rowSize;
     const bool mixedRadix = GetFftSelector() == kFftSelectorMixedRadix;
-    const std::int64_t size = v10kx_ami_rx::ChooseFftSize(n, spb, mixedRadix);
+    // Waveform blocks keep the history the stage responses need, and room for what they ring
+    // ahead of time zero; the impulse follows the rule.
+    const std::int64_t minHistory =
+        mixedRadix && n > 0 ? HistoryNeeded() + LookAheadNeeded() : 0;
+    const std::int64_t size = v10kx_ami_rx::ChooseFftSize(n, spb, mixedRadix, minHistory);
     if (debugOn) {
         const std::string text = Format("Nfft: %ld\n", static_cast<long>(size));
         msgLog += text;
         WriteDebug(text);
     }
 
-    // Everything is built aside and committed at the end, so that a failed allocation leaves
-    // the previous configuration whole (and recognisably not the one for rowSize).
+    // The new chain is built aside and committed at the end, so that a failed allocation leaves
+    // the previous one whole (and recognisably not the one for rowSize).
     const std::size_t points = static_cast<std::size_t>(size);
-    std::vector<double> work;
-    std::vector<double> history;
-    if (size != prevFftSize) {
-        work = Zeros(2 * points + 1);
-        history = Zeros(points);
-        // Keep the newest samples of the old history, aligned to the end.
-        const std::size_t oldSize = historyBuffer.size();
-        if (points >= oldSize) {
-            std::copy(historyBuffer.begin(), historyBuffer.end(),
-                      history.begin() + static_cast<std::ptrdiff_t>(points - oldSize));
-        } else {
-            std::copy(historyBuffer.end() - static_cast<std::ptrdiff_t>(points),
-                      historyBuffer.end(), history.begin());
+    const std::size_t pad = static_cast<std::size_t>(size - n);
+    SignalChain chain;
+    OverlapSaveChain* window = nullptr;
+    std::vector<const SpectrumStage*> filters;
+    try {
+        if (n > 0 && !stageResponses.empty()) {
+            auto workspace = std::make_shared<FftWorkspace>(points);
+            // Waveform blocks hold their last input where the responses ring ahead of time zero,
+            // when the window has room for that beside the history they need.
+            const std::size_t lookAhead =
+                mixedRadix && pad >= static_cast<std::size_t>(HistoryNeeded() + LookAheadNeeded())
+                    ? static_cast<std::size_t>(LookAheadNeeded())
+                    : 0;
+            auto overlapSave = std::make_unique<OverlapSaveChain>(workspace, pad, lookAhead);
+            for (std::size_t k = 0; k < stageResponses.size(); ++k) {
+                auto filter =
+                    v10kx_ami_rx::MakeFilterStage(stageResponses[k], sampleInterval, workspace);
+                filters.push_back(filter.get());
+                overlapSave->Append(std::move(filter));
+                if (!stageCurveIn[k].empty()) {
+                    overlapSave->Append(
+                        std::make_unique<AmplitudeCurveStage>(stageCurveIn[k], stageCurveOut[k]));
+                }
+            }
+            // The newest inputs carry over, aligned to the end.
+            if (window_) overlapSave->CarryHistoryFrom(*window_);
+            window = overlapSave.get();
+            chain.Append(std::move(overlapSave));
         }
-    }
-    const double spacing = 1.0 / (static_cast<double>(size) * sampleInterval);
-    std::vector<std::vector<std::complex<double>>> spectra(stageResponses.size());
-    for (std::size_t k = 0; k < stageResponses.size(); ++k) {
-        std::vector<std::complex<double>>& s = spectra[k];
-        try {
-            s.resize(points);
-        } catch (const std::bad_alloc&) {
-            throw EFailedAllocation(Format("%ld doubles", static_cast<long>(2 * points)));
-        }
-        const StageSampler sample(stageResponses[k]);
-        for (std::size_t i = 0; i <= points / 2; ++i)
-            s[i] = sample(static_cast<double>(i) * spacing);
-        for (std::size_t i = points / 2 + 1; i < points; ++i) s[i] = std::conj(s[points - i]);
+        if (dfe) chain.Append(std::make_unique<DecisionStage>(*this));
+    } catch (const std::bad_alloc&) {
+        throw EFailedAllocation(Format("%ld doubles", static_cast<long>(points + 2)));
     }
 
     fftSize = static_cast<std::int32_t>(size);
-    padSize = static_cast<std::int32_t>(size - n);
-    if (fftSize != prevFftSize) {
-        workBuffer.swap(work);
-        historyBuffer.swap(history);
-        prevFftSize = fftSize;
+    padSize = static_cast<std::int32_t>(pad);
+    prevFftSize = fftSize;
+    binSpacing = 1.0 / (static_cast<double>(size) * sampleInterval);
+    chain_ = std::move(chain);
+    window_ = window;
+    filterStages_ = std::move(filters);
+}
+
+std::int64_t AmiRxFFTMult::HistoryNeeded() {
+    if (historyNeeded_ < 0) {
+        historyNeeded_ = static_cast<std::int64_t>(v10kx_ami_rx::CascadeHistoryLength(
+            stageResponses, sampleInterval, bitTime / sampleInterval));
     }
-    binSpacing = spacing;
-    gridSpectra.swap(spectra);
+    return historyNeeded_;
+}
+
+std::int64_t AmiRxFFTMult::LookAheadNeeded() {
+    if (lookAheadNeeded_ < 0) {
+        lookAheadNeeded_ = static_cast<std::int64_t>(v10kx_ami_rx::CascadeLookAheadLength(
+            stageResponses, sampleInterval, bitTime / sampleInterval));
+    }
+    return lookAheadNeeded_;
 }
 
 bool AmiRxFFTMult::ConfiguredForRowSize() const {
-    const std::size_t points = static_cast<std::size_t>(fftSize);
-    if (fftSize <= 0 || static_cast<std::int64_t>(padSize) + rowSize != fftSize ||
-        workBuffer.size() != 2 * points + 1 || historyBuffer.size() != points ||
-        gridSpectra.size() != stageResponses.size()) {
-        return false;
-    }
-    return std::all_of(gridSpectra.begin(), gridSpectra.end(),
-                       [points](const auto& s) { return s.size() == points; });
+    if (fftSize <= 0 || static_cast<std::int64_t>(padSize) + rowSize != fftSize) return false;
+    if (rowSize <= 0 || stageResponses.empty()) return true;
+    return window_ != nullptr && window_->FftSize() == static_cast<std::size_t>(fftSize) &&
+           window_->HistoryLength() == static_cast<std::size_t>(padSize);
+}
+
+bool AmiRxFFTMult::ConfiguredForWaveform() {
+    return ConfiguredForRowSize() &&
+           (filterStages_.empty() || padSize >= HistoryNeeded() + LookAheadNeeded());
 }
 
 void AmiRxFFTMult::Init(double* impulseMatrix, int impulseFlag) {
@@ -184,25 +194,8 @@ void AmiRxFFTMult::FilterBlock(double* samples, bool impulse, std::vector<double
 }
 
 void AmiRxFFTMult::FilterImpulse(double* samples) {
-    const std::size_t n = static_cast<std::size_t>(rowSize);
-    const std::size_t pad = static_cast<std::size_t>(padSize);
-    const std::uint32_t size = static_cast<std::uint32_t>(fftSize);
-
-    std::fill(historyBuffer.begin(), historyBuffer.begin() + static_cast<std::ptrdiff_t>(pad), 0.0);
-    std::copy(samples, samples + n, historyBuffer.begin() + static_cast<std::ptrdiff_t>(pad));
-
-    // Without stages the transform pair would only add rounding.
-    if (!stageResponses.empty()) {
-        for (std::size_t i = 0; i < size; ++i) {
-            workBuffer[2 * i + 1] = historyBuffer[i];
-            workBuffer[2 * i + 2] = 0.0;
-        }
-        Transform(workBuffer, size, -1);
-        for (const auto& spectrum : gridSpectra) MultiplySpectrum(workBuffer, spectrum);
-        Transform(workBuffer, size, +1);
-        const double scale = 1.0 / static_cast<double>(size);
-        for (std::size_t i = 0; i < n; ++i) samples[i] = workBuffer[2 * (pad + i) + 1] * scale;
-    }
-    // The first waveform block starts from an empty history.
-    std::fill(historyBuffer.begin(), historyBuffer.end(), 0.0);
+    // Without stages a transform pair would only add rounding.
+    if (filterStages_.empty()) return;
+    FilterCascadeFromSilence(filterStages_, static_cast<std::size_t>(padSize), samples,
+                             static_cast<std::size_t>(rowSize));
 }

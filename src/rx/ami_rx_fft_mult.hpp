@@ -1,19 +1,28 @@
 #pragma once
 // The receiver's CTLE/VGA stage cascade applied by multiplication on one FFT grid, to the
 // impulse response (AMI_Init) and to consecutive waveform blocks (AMI_GetWave, overlap-save).
+//
+// The waveform path is a chain of stages: an overlap-save window (the input history and the
+// grid's transforms) through which each CTLE stage and the VGA (its spectrum on the grid) run,
+// each followed by its amplitude curve; then the decision step (DFE and clock recovery). This
+// class assembles the chain for each block length and keeps what the simulator sees: the FFT
+// length rules, the history across blocks and length changes, the debug and dump lines.
 #include <complex>
 #include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "engine/overlap_save_chain.hpp"
+#include "engine/signal_chain.hpp"
 #include "framework/ami_model.hpp"
 #include "rx/dfe.hpp"
+#include "rx/stage_response.hpp"
 
 class AmiRxFFTMult : public AmiModel {
   public:
-    using StagePoint = std::pair<double, std::complex<double>>;  // (Hz, response)
-    using StageResponse = std::vector<StagePoint>;               // ascending frequencies
+    using StagePoint = v10kx_ami_rx::StagePoint;
+    using StageResponse = v10kx_ami_rx::StageResponse;
 
     AmiRxFFTMult(long row_size, int aggressors, double sample_interval, double bit_time,
                  const char* AMI_parameters_in);
@@ -24,7 +33,7 @@ class AmiRxFFTMult : public AmiModel {
     // writes the DFE taps into it and reports them.
     void Init(double* impulseMatrix, int impulseFlag);
     std::int32_t GetWave(double* wave, long wave_size, double* clock_times) override;
-    // FFT length, buffers and stage spectra for rowSize samples.
+    // FFT length and the filter stages on its grid for rowSize samples.
     void Configure() override;
 
     // A stage response at frequency f >= 0: linear in magnitude and phase between points,
@@ -32,34 +41,16 @@ class AmiRxFFTMult : public AmiModel {
     static std::complex<double> InterpolateResponse(const StageResponse& stage, double f);
 
   protected:
-    // InterpolateResponse for many frequencies of one stage: the magnitudes, phases and the
-    // top phase slope of the points are worked out once.
-    class StageSampler {
-      public:
-        explicit StageSampler(const StageResponse& stage);
-        std::complex<double> operator()(double f) const;
-
-      private:
-        const StageResponse& points_;
-        std::vector<double> magnitudes_;
-        std::vector<double> phases_;
-        double topSlope_ = 0;
-    };
-
     // Filters the first rowSize samples of `samples` in place. Impulse path: the linear cascade
-    // on a zero history. Waveform path: overlap-save with each stage's amplitude curve, then the
-    // DFE and clock recovery, which fill `clockTimes`.
+    // on a zero history. Waveform path: the whole chain, which fills `clockTimes`.
     void FilterBlock(double* samples, bool impulse, std::vector<double>& clockTimes);
 
     std::vector<StageResponse> stageResponses;
     std::vector<std::vector<double>> stageCurveIn;  // empty: the stage has no amplitude curve
     std::vector<std::vector<double>> stageCurveOut;
-    std::vector<std::vector<std::complex<double>>> gridSpectra;
     std::int32_t fftSize = 0;
     std::int32_t prevFftSize = 0;
     std::int32_t padSize = 0;
-    std::vector<double> workBuffer;     // 2*fftSize+1 doubles, one-based interleaved complex
-    std::vector<double> historyBuffer;  // fftSize doubles
     double binSpacing = 0;
     double lastInputSample = 0;
     double lastOutputSample = 0;
@@ -67,15 +58,27 @@ class AmiRxFFTMult : public AmiModel {
     std::size_t reportCut = 0;
 
   private:
-    // The buffers and spectra match rowSize (false after a failed reconfiguration).
+    class DecisionStage;
+
+    // The chain matches rowSize (false after a failed reconfiguration).
     bool ConfiguredForRowSize() const;
+    // ... and keeps the history the stage responses need.
+    bool ConfiguredForWaveform();
+    // Input history the stage responses need, and the room for their ringing ahead of time zero
+    // beyond it (both worked out once, on first use).
+    std::int64_t HistoryNeeded();
+    std::int64_t LookAheadNeeded();
     void FilterImpulse(double* samples);
     void FilterWaveform(double* samples, std::vector<double>& clockTimes);
     void RunDecisionStep(double* samples, std::vector<double>& clockTimes);
-    void ApplyAmplitudeCurve(std::size_t stage);
     void ReportTaps(const std::vector<double>& weights, const std::vector<int>& codes);
 
+    // The whole waveform path, and (owned by it) its overlap-save part and filter stages.
+    SignalChain chain_;
+    OverlapSaveChain* window_ = nullptr;
+    std::vector<const SpectrumStage*> filterStages_;
+    std::vector<double> clockTimes_;  // filled by the decision stage
+    std::int64_t historyNeeded_ = -1;
+    std::int64_t lookAheadNeeded_ = -1;
     std::vector<double> blockBuffer_;  // the block being processed, committed only on success
-    std::vector<double> curveScratch_;
-    std::vector<double> curveResult_;
 };

@@ -28,4 +28,8 @@ class DFE {
     virtual std::vector<int> TapCodes() const = 0;
     // Present weights of the adaptive filter and their codes.
     virtual void CurrentTaps(std::vector<double>& weights, std::vector<int>& codes) const = 0;
+
+    // Whether Process fills the per-bit tap history and the clock records. They are only
+    // needed while the dumps are written; without them a long run keeps its memory flat.
+    virtual void SetRecording(bool /*tapHistory*/, bool /*clockRecords*/) {}
 };

@@ -17,12 +17,17 @@ std::int64_t PowerOfTwoRule(std::int64_t n) {
 
 }  // namespace
 
-std::int64_t ChooseFftSize(std::int64_t n, double samplesPerBit, bool mixedRadix) {
+std::int64_t ChooseFftSize(std::int64_t n, double samplesPerBit, bool mixedRadix,
+                           std::int64_t minHistory) {
     std::int64_t size = PowerOfTwoRule(n);
     if (mixedRadix && static_cast<double>(n) / samplesPerBit > kLongBlockBits) {
         std::int64_t s = 3;
         while (s < n) s *= 2;
         if (!(kMinHistoryBits * samplesPerBit > static_cast<double>(s - n))) size = s;
+    }
+    if (size - n < minHistory) {
+        size = 1;
+        while (size < n + minHistory) size *= 2;
     }
     if (size > kMaxFftSize) {
         throw EFailedAllocation(std::to_string(2 * size + 1) + " doubles");

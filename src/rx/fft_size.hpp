@@ -11,7 +11,10 @@ inline constexpr double kMinHistoryBits = 4096.0;
 
 // Power-of-two rule: twice the smallest power of two not below n. With `mixedRadix` a long
 // block may instead take the smallest 3 * 2^k not below n, when that leaves enough history.
-// Throws EFailedAllocation when the length would not fit the transforms.
-std::int64_t ChooseFftSize(std::int64_t n, double samplesPerBit, bool mixedRadix);
+// A length that would leave fewer than `minHistory` samples of history (n + minHistory) gives
+// way to the smallest power of two that leaves them: a short block must not cut the stage
+// responses short. Throws EFailedAllocation when the length would not fit the transforms.
+std::int64_t ChooseFftSize(std::int64_t n, double samplesPerBit, bool mixedRadix,
+                           std::int64_t minHistory = 0);
 
 }  // namespace v10kx_ami_rx

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "rx/ami_rx_fft_mult.hpp"
+#include "rx/stage_response.hpp"
 
 namespace {
 
@@ -18,7 +19,9 @@ double UnwrappedNext(double previous, double next, std::size_t k) {
 
 }  // namespace
 
-AmiRxFFTMult::StageSampler::StageSampler(const StageResponse& stage) : points_(stage) {
+namespace v10kx_ami_rx {
+
+StageSampler::StageSampler(const StageResponse& stage) : points_(stage) {
     const std::size_t m = stage.size();
     magnitudes_.reserve(m);
     phases_.reserve(m);
@@ -38,7 +41,7 @@ AmiRxFFTMult::StageSampler::StageSampler(const StageResponse& stage) : points_(s
     topSlope_ = span > 0 ? sum / span : 0.0;
 }
 
-std::complex<double> AmiRxFFTMult::StageSampler::operator()(double f) const {
+std::complex<double> StageSampler::operator()(double f) const {
     const StageResponse& stage = points_;
     const std::size_t m = stage.size();
     if (m == 0) return {1.0, 0.0};
@@ -66,6 +69,8 @@ std::complex<double> AmiRxFFTMult::StageSampler::operator()(double f) const {
     return {magnitude * std::cos(phase), magnitude * std::sin(phase)};
 }
 
+}  // namespace v10kx_ami_rx
+
 std::complex<double> AmiRxFFTMult::InterpolateResponse(const StageResponse& stage, double f) {
-    return StageSampler(stage)(f);
+    return v10kx_ami_rx::StageSampler(stage)(f);
 }

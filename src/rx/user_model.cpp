@@ -112,14 +112,14 @@ UserModel::UserModel(double* impulse_matrix, long row_size, int aggressors, doub
     AssembleStages(settings, ctle, vga);
     ReleaseResponseCache();
 
-    SetUpDecisionFeedback(settings);
+    SetUpDecisionFeedback(settings, labels, impulse_matrix);
 
     paramsOut += ")\n";
     AmiRxFFTMult::Init(impulse_matrix, 1);
 }
 
 int UserModel::ReadIntParam(const std::vector<std::string>& names, int fallback) {
-    return ScanInt(GetParamText(names), fallback);
+    return ScanIntOr(GetParamText(names), fallback);
 }
 
 void UserModel::AssembleStages(const RxSettings& settings, const ResponseSelection& ctle,

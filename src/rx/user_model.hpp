@@ -21,8 +21,10 @@ class UserModel : public AmiRxFFTMult {
     void AddStage(const ResponseRecord& response, std::uint32_t magnitudeRow,
                   std::uint32_t phaseRow, const ResponseRecord& curve, std::uint32_t inRow,
                   std::uint32_t outRow, const std::string& stageName);
-    // DFE (dfe mode non-zero) or clock recovery only (cdr_sel Enable).
-    void SetUpDecisionFeedback(const RxSettings& settings);
+    // DFE (dfe mode non-zero) or clock recovery only (cdr_sel Enable). `impulse` is row 0 of
+    // the impulse response (rowSize samples), for its sum.
+    void SetUpDecisionFeedback(const RxSettings& settings, const RxLabels& labels,
+                               const double* impulse);
 };
 
 }  // namespace v10kx_ami_rx

@@ -5,17 +5,13 @@
 #include <cstdint>
 #include <limits>
 
-#include "engine/fft_service.hpp"
-#include "engine/interpolation.hpp"
 #include "rx/ami_rx_fft_mult.hpp"
 #include "rx/clock_times.hpp"
 #include "rx/rx_format.hpp"
 #include "rx/rx_identity.hpp"
 #include "rx/rx_process_state.hpp"
-#include "rx/spectrum_multiply.hpp"
 
 using v10kx_ami_rx::Format;
-using v10kx_ami_rx::MultiplySpectrum;
 
 namespace {
 
@@ -33,8 +29,10 @@ std::pair<double, double> BlockExtremes(const double* samples, std::int64_t coun
 }  // namespace
 
 std::int32_t AmiRxFFTMult::GetWave(double* wave, long wave_size, double* clock_times) {
-    const std::string open =
-        "(" + (paramTree ? paramTree->rootName : std::string(v10kx_ami_rx::kRootName)) + "\n";
+    // Appended piecewise: "(" + std::string&& trips a false -Wrestrict of GCC 12 at -O3.
+    std::string open = "(";
+    open += paramTree ? paramTree->rootName : std::string(v10kx_ami_rx::kRootName);
+    open += "\n";
     paramsOut = open;
     if (wave_size < 0 || wave_size > std::numeric_limits<std::int32_t>::max() ||
         (wave_size > 0 && wave == nullptr)) {
@@ -50,8 +48,9 @@ std::int32_t AmiRxFFTMult::GetWave(double* wave, long wave_size, double* clock_t
 
     try {
         AmiModel::GetWave(wave, wave_size, clock_times);
-        // A block after a failed reconfiguration has the new length but the old buffers.
-        if (!ConfiguredForRowSize()) Configure();
+        // A block after a failed reconfiguration has the new length but the old chain; a block
+        // as long as the impulse may still have the impulse's too short history.
+        if (!ConfiguredForWaveform()) Configure();
         // The block is filtered on a copy and handed back only when everything succeeded.
         blockBuffer_.assign(wave, wave + wave_size);
         std::vector<double> clockTimes;
@@ -72,34 +71,17 @@ std::int32_t AmiRxFFTMult::GetWave(double* wave, long wave_size, double* clock_t
 
 void AmiRxFFTMult::FilterWaveform(double* samples, std::vector<double>& clockTimes) {
     const std::size_t n = static_cast<std::size_t>(rowSize);
-    const std::size_t pad = static_cast<std::size_t>(padSize);
-    const std::uint32_t size = static_cast<std::uint32_t>(fftSize);
-
     if (debugOn) {
         WriteDebug(Format("At time, %e s, input jump: %f V.\n", blockStartTime,
                           samples[0] - lastInputSample));
     }
     lastInputSample = samples[n - 1];
 
-    // Overlap-save: the newest padSize samples of history, then the block.
-    std::copy(historyBuffer.begin() + static_cast<std::ptrdiff_t>(size - pad), historyBuffer.end(),
-              historyBuffer.begin());
-    std::copy(samples, samples + n, historyBuffer.begin() + static_cast<std::ptrdiff_t>(pad));
-    for (std::size_t i = 0; i < size; ++i) {
-        workBuffer[2 * i + 1] = historyBuffer[i];
-        workBuffer[2 * i + 2] = 0.0;
-    }
-    for (std::size_t k = 0; k < gridSpectra.size(); ++k) {
-        Transform(workBuffer, size, -1);
-        MultiplySpectrum(workBuffer, gridSpectra[k]);
-        // The mixed-radix inverse carries the 1/n factor itself.
-        Transform(workBuffer, size, +1);
-        ApplyAmplitudeCurve(k);
-    }
-    for (std::size_t i = 0; i < n; ++i) samples[i] = workBuffer[2 * (pad + i) + 1];
-
-    clockTimes.clear();
-    if (dfe) RunDecisionStep(samples, clockTimes);
+    // Each CTLE stage and the VGA by overlap-save, each followed by its amplitude curve, then
+    // the decision step, which hands over the clock times.
+    clockTimes_.clear();
+    chain_.Process(samples, n);
+    clockTimes.swap(clockTimes_);
 
     if (debugOn) {
         WriteDebug(Format("At time, %e s, output jump: %f V.\n", blockStartTime,
@@ -115,28 +97,13 @@ void AmiRxFFTMult::FilterWaveform(double* samples, std::vector<double>& clockTim
     }
 }
 
-void AmiRxFFTMult::ApplyAmplitudeCurve(std::size_t stage) {
-    const std::size_t size = static_cast<std::size_t>(fftSize);
-    const std::vector<double>& in = stageCurveIn[stage];
-    if (in.empty()) {
-        for (std::size_t i = 0; i < size; ++i) workBuffer[2 * i + 2] = 0.0;
-        return;
-    }
-    curveScratch_.resize(size);
-    for (std::size_t i = 0; i < size; ++i) curveScratch_[i] = workBuffer[2 * i + 1];
-    Interpolate(kInterpNr3Linear, in, stageCurveOut[stage], curveScratch_, curveResult_);
-    for (std::size_t i = 0; i < size; ++i) {
-        workBuffer[2 * i + 1] = curveResult_[i];
-        workBuffer[2 * i + 2] = 0.0;
-    }
-}
-
 void AmiRxFFTMult::RunDecisionStep(double* samples, std::vector<double>& clockTimes) {
     const bool active = dfe->IsActive();
     if (active && debugOn) {
         const auto [maximum, minimum] = BlockExtremes(samples, rowSize);
         WriteDebug(Format("DFE input: max. = %f, min. = %f.\n", maximum, minimum));
     }
+    dfe->SetRecording(dumpDfeOn, dumpCdrOn);
     DFE::BlockResult result = dfe->Process(samples, rowSize, blockStartTime);
     if (active && debugOn) {
         const auto [maximum, minimum] = BlockExtremes(samples, rowSize);

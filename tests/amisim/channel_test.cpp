@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "amisim/block_convolver.hpp"
+#include "support/measured_channel.hpp"
 #include "test_support.hpp"
 
 using namespace amisim;
@@ -74,6 +75,26 @@ TEST(S4pChannel, FlatThroughGivesItsGainAndNoDispersion) {
     EXPECT_THROW(
         buildFromS4p(dir.write("bad.s4p", "# GHz S MA\n1 2 3\n"), PortOrder::Pairs12_34, kDt, kSpb),
         TouchstoneError);
+}
+
+TEST(S4pChannel, MeasuredImpulseIsCutWhereItSinksIntoTheNoise) {
+    // 10 MHz steps give a 100 ns record; the response has died away into the instrument's
+    // noise after a few nanoseconds, which is all the simulation needs to convolve with.
+    amisim_test::TempDir dir;
+    const auto path = dir.path() / "backplane.s4p";
+    testsupport::MeasuredChannelShape shape;
+    testsupport::WriteMeasuredChannel(path, shape);
+    ChannelImpulse ch = buildFromS4p(path.string(), PortOrder::Pairs12_34, kDt, kSpb);
+    EXPECT_LT(ch.impulse.size(), 16384u);  // the whole record would keep 114 688 samples
+    EXPECT_EQ(ch.impulse.size() % kSpb, 0u);
+    // What was kept still carries the channel: its gain at the lowest measured frequency (held
+    // down to DC), its loss at Nyquist, and its peak, with the rise before it.
+    const double lowest = std::pow(10.0, -testsupport::MeasuredThruLossDb(shape, 10e6) / 20);
+    EXPECT_NEAR(std::accumulate(ch.impulse.begin(), ch.impulse.end(), 0.0) * kDt, lowest, 0.02);
+    EXPECT_NEAR(lossDb(ch, 5.15625e9), testsupport::MeasuredThruLossDb(shape, 5.15625e9), 0.2);
+    const auto peak = std::max_element(ch.impulse.begin(), ch.impulse.end());
+    EXPECT_GT(peak - ch.impulse.begin(), kSpb);
+    EXPECT_LT(peak - ch.impulse.begin(), 64 * kSpb);
 }
 
 TEST(BlockConvolver, BlocksOfAnySizeMatchOneLongConvolution) {

@@ -121,18 +121,16 @@ TEST_F(WaveformTest, StageGainAndAmplitudeCurveShapeTheBlock) {
 
 TEST_F(WaveformTest, WithoutRecoveredClockOnlyTheTerminatorIsWritten) {
     WriteTestDatabase(dir.path(), TestDatabase{});
-    for (const char* cdr : {"0", "1"}) {
-        std::vector<double> impulse = SmallImpulse();
-        RxInstance rx(impulse, kDt, kBitTime, Params(dir.path(), {{"cdr_sel", cdr}}));
-        ASSERT_TRUE(rx.ok());
-        std::vector<double> wave = NrzWave(1024, 0.3);
-        std::vector<double> clocks(wave.size() + 1, 7.0);
-        for (int call = 0; call < 2; ++call) {
-            ASSERT_EQ(rx.GetWave(wave, clocks), 1);
-            EXPECT_EQ(clocks[0], -1.0);
-            EXPECT_EQ(clocks[1], 7.0);
-            EXPECT_EQ(rx.lastParamsOut(), "(Vanta10_Rx\n)\n");
-        }
+    std::vector<double> impulse = SmallImpulse();
+    RxInstance rx(impulse, kDt, kBitTime, Params(dir.path(), {{"cdr_sel", "1"}}));
+    ASSERT_TRUE(rx.ok());
+    std::vector<double> wave = NrzWave(1024, 0.3);
+    std::vector<double> clocks(wave.size() + 1, 7.0);
+    for (int call = 0; call < 2; ++call) {
+        ASSERT_EQ(rx.GetWave(wave, clocks), 1);
+        EXPECT_EQ(clocks[0], -1.0);
+        EXPECT_EQ(clocks[1], 7.0);
+        EXPECT_EQ(rx.lastParamsOut(), "(Vanta10_Rx\n)\n");
     }
 }
 

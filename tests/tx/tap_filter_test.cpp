@@ -1,5 +1,6 @@
 // The transmitter base's tap filter against the dense ConvFilt it stands for: the same output
-// bits for finite samples, signed zeros included, across blocks of any size.
+// bits for finite samples, signed zeros included, across blocks of any size and lengths that
+// leave partial chunks.
 #include <cstring>
 
 #include "framework/ami_tx.hpp"
@@ -85,9 +86,10 @@ TEST(TapFilter, MatchesTheDenseFilterBitForBit) {
         for (unsigned seed = 1; seed <= 4; ++seed) {
             std::vector<double> impulse = AwkwardSamples(50, seed + 100);
             const std::vector<double> wave = AwkwardSamples(3000, seed);
-            std::vector<double> stream = impulse;
-            stream.insert(stream.end(), wave.begin(), wave.end());
-            const std::vector<double> expected = Dense(weights, stream);
+            // The impulse and the waveform each start from silence.
+            std::vector<double> expected = Dense(weights, impulse);
+            const std::vector<double> waveExpected = Dense(weights, wave);
+            expected.insert(expected.end(), waveExpected.begin(), waveExpected.end());
 
             WeightedTx tx(weights, impulse);
             std::vector<double> got = impulse;

@@ -185,6 +185,23 @@ TEST_F(TxModel, VodProblems) {
     EXPECT_EQ(unparsable.msg().rfind("Parse failed at: (x 1)\nin: ", 0), 0u) << unparsable.msg();
 }
 
+// A number beyond int is no number: the same rule as the receiver's table parameters, rather
+// than a value clipped to a huge setting.
+TEST_F(TxModel, IntegersBeyondIntAreUnreadable) {
+    TxInstance vod(P(Taps(31, 0, 0, 0, 0).replace(5, 2, "4294967327")), Delta(), kRow);
+    EXPECT_EQ(vod.rc(), 0);
+    EXPECT_EQ(vod.msg(), "Unrecognized parameter value: Vod = 4294967327");
+
+    TxInstance tap(P(Taps(20, 0, 0, 0, 0)
+                         .replace(Taps(20, 0, 0, 0, 0).find("(tap1 0)"), 8, "(tap1 -99999999999)")),
+                   Delta(), kRow);
+    ASSERT_EQ(tap.rc(), 1);
+    EXPECT_NE(tap.msg().find("**Warning** Unrecognized parameter value: tap1 = -99999999999\n"
+                             "Using default values: Vod = 31; all taps = 0.\n"),
+              std::string::npos)
+        << tap.msg();
+}
+
 TEST_F(TxModel, AggressorColumnsAreUntouched) {
     std::vector<double> matrix = Delta(kRow, 3);
     for (int i = kRow; i < 3 * kRow; ++i) matrix[i] = 0.001 * i - 0.3;
@@ -225,15 +242,24 @@ TEST_F(TxModel, WaveformInBlocksEqualsOneBlockBitForBit) {
     EXPECT_EQ(std::memcmp(joined.data(), one.data(), one.size() * sizeof(double)), 0);
 }
 
-TEST_F(TxModel, WaveformContinuesFromTheImpulse) {
-    // The last two bits of the impulse still sit in the delay line when the waveform starts.
+TEST_F(TxModel, FirstWaveformBlockStartsFromSilence) {
+    // A realistic channel impulse (1/s units, large) must not leak into the first block: the
+    // waveform equals the taps applied to the block alone, from its first sample on.
     std::vector<double> impulse(kRow, 0.0);
-    impulse[kRow - 1] = 1.0;
-    TxInstance m(P(Taps(31, 0, 0, 0, 0)), impulse, kRow);
-    std::vector<double> wave(3 * kSpb, 0.0);
+    for (int i = 0; i < kRow; ++i) impulse[i] = 3.2e10 * std::exp(-i / 40.0);
+    const std::string params = P(Taps(31, 0, 4, 10, 0, 0, 1, 1, 0));
+    TxInstance m(params, impulse, kRow);
+    TxInstance reference(params, std::vector<double>(kRow, 0.0), kRow);
+    ASSERT_EQ(m.rc(), 1);
+    std::vector<double> wave(6 * kSpb);
+    for (int i = 0; i < 6 * kSpb; ++i) wave[i] = (i / kSpb) % 2 ? 0.5 : -0.5;
+    std::vector<double> silentStart = wave;
     m.GetWave(wave);
-    for (int i = 0; i < 3 * kSpb; ++i)
-        EXPECT_EQ(wave[i], i == 2 * kSpb - 1 ? TypicalSwing(31) : 0.0) << i;
+    reference.GetWave(silentStart);
+    for (int i = 0; i < 6 * kSpb; ++i) {
+        EXPECT_EQ(wave[i], silentStart[i]) << i;
+        EXPECT_LE(std::abs(wave[i]), 1.0) << i;
+    }
 }
 
 TEST_F(TxModel, UnusableFirMapsDisablePreEmphasis) {

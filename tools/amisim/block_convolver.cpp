@@ -2,44 +2,33 @@
 
 #include <stdexcept>
 
-#include "amisim/real_fft.hpp"
+#include "engine/overlap_save_chain.hpp"
 
 namespace amisim {
 
-BlockConvolver::BlockConvolver(std::vector<double> taps) : taps_(std::move(taps)) {
-    if (taps_.empty()) throw std::invalid_argument("the channel response is empty");
-    history_.assign(taps_.size() - 1, 0.0);
+namespace {
+
+std::size_t transformLength(std::size_t taps) {
+    std::size_t n = 1u << 14;
+    while (n < 4 * taps) n <<= 1;
+    return n;
 }
 
-const std::vector<std::complex<double>>& BlockConvolver::spectrumFor(std::size_t n) {
-    if (n != spectrumSize_) {
-        std::vector<double> padded(n, 0.0);
-        std::copy(taps_.begin(), taps_.end(), padded.begin());
-        spectrum_ = realForward(padded);
-        spectrumSize_ = n;
-    }
-    return spectrum_;
+}  // namespace
+
+BlockConvolver::BlockConvolver(std::vector<double> taps) {
+    if (taps.empty()) throw std::invalid_argument("the channel response is empty");
+    auto workspace = std::make_shared<FftWorkspace>(transformLength(taps.size()));
+    chain_ = std::make_unique<OverlapSaveChain>(workspace, taps.size() - 1);
+    chain_->Append(SpectrumStage::FromTaps(taps, workspace));
 }
+
+BlockConvolver::~BlockConvolver() = default;
 
 void BlockConvolver::process(std::vector<double>& block) {
-    if (block.empty()) return;
-    const std::size_t h = history_.size();
-    const std::size_t len = h + block.size();
-    const std::size_t n = nextPowerOfTwo(len);
-    std::vector<double> seg(n, 0.0);
-    std::copy(history_.begin(), history_.end(), seg.begin());
-    std::copy(block.begin(), block.end(), seg.begin() + static_cast<long>(h));
-    // keep the newest inputs for the next block before the block is overwritten
-    if (h > 0) {
-        std::copy(seg.begin() + static_cast<long>(len - h), seg.begin() + static_cast<long>(len),
-                  history_.begin());
-    }
-    std::vector<std::complex<double>> X = realForward(seg);
-    const auto& H = spectrumFor(n);
-    for (std::size_t k = 0; k < X.size(); ++k) X[k] *= H[k];
-    std::vector<double> y = realInverse(X, n);
-    // circular wrap only touches the first h outputs, which belong to the history
-    std::copy(y.begin() + static_cast<long>(h), y.begin() + static_cast<long>(len), block.begin());
+    chain_->Process(block.data(), block.size());
 }
+
+std::size_t BlockConvolver::fftSize() const { return chain_->FftSize(); }
 
 }  // namespace amisim

@@ -1,9 +1,11 @@
 #pragma once
 // Block-wise convolution with a fixed response by overlap-save, continuous across blocks:
 // feeding a signal in blocks of any sizes gives the same samples as one long block.
-#include <complex>
 #include <cstddef>
+#include <memory>
 #include <vector>
+
+class OverlapSaveChain;
 
 namespace amisim {
 
@@ -11,14 +13,15 @@ class BlockConvolver {
   public:
     // `taps`: the discrete response (impulse samples times the sample interval).
     explicit BlockConvolver(std::vector<double> taps);
+    ~BlockConvolver();
     void process(std::vector<double>& block);  // in place
 
+    // Transform length used: at least four times the response, so that the history takes at
+    // most a quarter of every transform.
+    std::size_t fftSize() const;
+
   private:
-    const std::vector<std::complex<double>>& spectrumFor(std::size_t n);
-    std::vector<double> taps_;
-    std::vector<double> history_;  // last taps_.size() - 1 input samples
-    std::size_t spectrumSize_ = 0;
-    std::vector<std::complex<double>> spectrum_;
+    std::unique_ptr<OverlapSaveChain> chain_;
 };
 
 }  // namespace amisim

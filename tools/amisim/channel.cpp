@@ -6,7 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "amisim/real_fft.hpp"
+#include "engine/real_fft_plan.hpp"
 
 namespace amisim {
 
@@ -36,6 +36,47 @@ std::vector<double> trimImpulse(const std::vector<double>& h, std::size_t begin,
     const std::size_t spb = static_cast<std::size_t>(samplesPerBit);
     out.resize((out.size() + spb - 1) / spb * spb, 0.0);
     return out;
+}
+
+// Where a measured response has decayed into the noise of the measurement. A frequency step
+// df describes at most 1/df of response (`span` samples from `begin`); past it only the echoes
+// of the interpolation between the measured points remain. The level of the response is its
+// rms over stretches of four bits; the noise floor is the median level over the second half of
+// the span, where any channel's response has long died away. The cut follows the last stretch
+// above four times the floor (or above 1e-4 of the peak level, for a record without noise),
+// with a stretch of margin.
+std::size_t decayedEnd(const std::vector<double>& h, std::size_t begin, std::size_t limit,
+                       std::size_t span, int samplesPerBit) {
+    const std::size_t stretch = 4 * static_cast<std::size_t>(samplesPerBit);
+    const std::size_t end = std::min(limit, begin + span);
+    const std::size_t count = (end - begin) / stretch;
+    if (count < 8) return limit;
+    std::vector<double> level(count);
+    for (std::size_t w = 0; w < count; ++w) {
+        double sum = 0;
+        for (std::size_t i = begin + w * stretch; i < begin + (w + 1) * stretch; ++i)
+            sum += h[i] * h[i];
+        level[w] = std::sqrt(sum / static_cast<double>(stretch));
+    }
+    const std::size_t peak =
+        static_cast<std::size_t>(std::max_element(level.begin(), level.end()) - level.begin());
+    std::vector<double> late(level.begin() + static_cast<long>(count / 2), level.end());
+    std::nth_element(late.begin(), late.begin() + static_cast<long>(late.size() / 2), late.end());
+    const double threshold = std::max(4 * late[late.size() / 2], 1e-4 * level[peak]);
+    std::size_t last = peak;
+    for (std::size_t w = count; w-- > peak;) {
+        if (level[w] > threshold) {
+            last = w;
+            break;
+        }
+    }
+    return std::min(limit, begin + (last + 2) * stretch);
+}
+
+std::size_t nextPowerOfTwo(std::size_t n) {
+    std::size_t p = 2;
+    while (p < n) p <<= 1;
+    return p;
 }
 
 void checkTiming(double sampleInterval, int samplesPerBit) {
@@ -71,13 +112,13 @@ ChannelImpulse buildLossyLine(const LossyLineOptions& opt, double sampleInterval
         logMag[k] = -db / 20.0 * std::log(10.0);
     }
     // Real cepstrum folded onto positive quefrencies gives the minimum-phase spectrum.
-    std::vector<double> cep = realInverse(logMag, n);
+    std::vector<double> cep = RealSignal(logMag, n);
     for (std::size_t i = 1; i < n / 2; ++i) cep[i] *= 2.0;
     for (std::size_t i = n / 2 + 1; i < n; ++i) cep[i] = 0.0;
-    std::vector<std::complex<double>> logH = realForward(cep);
+    std::vector<std::complex<double>> logH = RealSpectrum(cep);
     for (auto& v : logH) v = std::exp(v);
     logH[n / 2] = {logH[n / 2].real(), 0.0};
-    std::vector<double> h = realInverse(logH, n);
+    std::vector<double> h = RealSignal(logH, n);
 
     ChannelImpulse ch;
     ch.sampleInterval = sampleInterval;
@@ -136,7 +177,7 @@ ChannelImpulse buildFromTransferFunction(const std::vector<double>& freqs,
     }
     grid[0] = {grid[0].real() >= 0 ? std::abs(grid[0]) : -std::abs(grid[0]), 0.0};
     grid[n / 2] = {grid[n / 2].real(), 0.0};
-    std::vector<double> t = realInverse(grid, n);
+    std::vector<double> t = RealSignal(grid, n);
 
     // Measured data need not be causal once band-limited: the response may ring before its
     // peak, and that part wraps to the end of the record. Start a couple of bits before the
@@ -157,7 +198,10 @@ ChannelImpulse buildFromTransferFunction(const std::vector<double>& freqs,
     const std::size_t begin = 0;
     ChannelImpulse ch;
     ch.sampleInterval = sampleInterval;
-    ch.impulse = trimImpulse(t, begin, n * 7 / 8, samplesPerBit, 1e-5);
+    ch.impulse = trimImpulse(
+        t, begin,
+        decayedEnd(t, begin, n * 7 / 8, static_cast<std::size_t>(fs / minStep), samplesPerBit),
+        samplesPerBit, 1e-5);
     for (double& v : ch.impulse) v /= sampleInterval;
     return ch;
 }

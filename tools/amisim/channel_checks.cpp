@@ -1,7 +1,6 @@
 #include "amisim/channel_checks.hpp"
 
 #include <gsl/gsl_eigen.h>
-#include <gsl/gsl_fft_complex.h>
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +8,7 @@
 #include <sstream>
 
 #include "amisim/spectrum_resampling.hpp"
+#include "engine/real_fft_plan.hpp"
 
 namespace amisim {
 
@@ -74,27 +74,22 @@ double nonCausalEnergy(const std::vector<double>& freqs,
     const double df = fmax / static_cast<double>(bins - 1);
 
     const std::vector<std::complex<double>> grid = resampleTransferFunction(freqs, h, df, bins);
-    std::vector<double> data(2 * n, 0.0);  // interleaved complex
+    std::vector<std::complex<double>> spectrum(n / 2 + 1);
     for (std::size_t k = 0; k < bins; ++k) {
         const double f = static_cast<double>(k) * df;
         // half a Blackman window: low side lobes keep the band limit's ringing near t = 0
         const double x = f / fmax;
         const double w = 0.42 + 0.5 * std::cos(kPi * x) + 0.08 * std::cos(2 * kPi * x);
-        const std::complex<double> v = grid[k] * w;
-        data[2 * k] = v.real();
-        data[2 * k + 1] = k == 0 ? 0.0 : v.imag();
-        if (k > 0) {
-            data[2 * (n - k)] = v.real();
-            data[2 * (n - k) + 1] = -v.imag();
-        }
+        spectrum[k] = grid[k] * w;
     }
-    gsl_fft_complex_radix2_inverse(data.data(), 1, n);
+    spectrum[0] = spectrum[0].real();
+    const std::vector<double> response = RealSignal(spectrum, n);
     // time step 1/(n df); the last quarter of the record is negative time
     const double dt = 1.0 / (static_cast<double>(n) * df);
     const std::size_t guard = static_cast<std::size_t>(std::ceil(4.0 / fmax / dt));
     double total = 0, before = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const double e = data[2 * i] * data[2 * i];
+        const double e = response[i] * response[i];
         total += e;
         if (i >= n - n / 4 && i + guard < n) before += e;
     }

@@ -1,11 +1,11 @@
 #include "amisim/frequency_response.hpp"
 
-#include <gsl/gsl_fft_real.h>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
+
+#include "engine/real_fft_plan.hpp"
 
 namespace amisim {
 
@@ -24,13 +24,8 @@ std::vector<std::complex<double>> impulseSpectrum(const std::vector<double>& imp
                                                   std::size_t size) {
     std::vector<double> data(size, 0.0);
     std::copy_n(impulse.begin(), std::min(size, impulse.size()), data.begin());
-    gsl_fft_real_radix2_transform(data.data(), 1, size);
-    // half-complex order: Re 0 .. Re size/2, then Im size/2-1 .. Im 1
-    std::vector<std::complex<double>> out(size / 2 + 1);
-    out[0] = data[0] * dt;
-    out[size / 2] = data[size / 2] * dt;
-    for (std::size_t k = 1; k < size / 2; ++k)
-        out[k] = std::complex<double>(data[k], data[size - k]) * dt;
+    std::vector<std::complex<double>> out = RealSpectrum(data);
+    for (auto& v : out) v *= dt;
     return out;
 }
 

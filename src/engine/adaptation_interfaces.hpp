@@ -1,0 +1,73 @@
+#pragma once
+// What the equaliser adaptation needs from the receiver, as three small interfaces: the
+// candidate values of the response database, the receiver's own processing chain for one
+// candidate, and the DFE that adapts on the chosen equaliser. The receiver implements them with
+// its response database, its CTLE/VGA stages and its DFE; the adaptation (adaptation.hpp) only
+// drives them.
+#include <cstddef>
+#include <span>
+#include <vector>
+
+// Indices into the lists of CandidateGrid.
+struct CandidateSetting {
+    int dc = 0;
+    int boost = 0;
+    int vga = 0;
+};
+
+// Whether the DFE of the processing chain adapts its taps while the candidate runs, or is left
+// out.
+enum class DfeRun { Adapt, Skip };
+
+// The database's candidate values for the CTLE family and VGA bandwidth being adapted.
+struct CandidateGrid {
+    std::vector<double> dcValues;     // DC-gain settings, in database order
+    std::vector<double> boostValues;  // AC-boost settings of the CTLE family
+    std::vector<double> vgaGains;     // VGA gain settings; the VGA index is a position here
+};
+
+class ResponseCatalogue {
+  public:
+    virtual ~ResponseCatalogue() = default;
+    // Empty lists when the database holds nothing for the request; a failure to read it may
+    // throw (std::exception), which stops the adaptation with the exception's text.
+    virtual CandidateGrid Grid() = 0;
+};
+
+class CandidateEvaluator {
+  public:
+    virtual ~CandidateEvaluator() = default;
+    // Runs `stimulus` (the received waveform on the model's grid, periodic: see
+    // stimulus_waveform.hpp) through the CTLE at (dc, boost), the VGA at `vga` and the DFE as
+    // `dfe` says, and writes the processed waveform into `processed` (resized as needed; callers
+    // hand the same buffers in again, so an implementation should not shrink their capacity).
+    // The output's last TailSamples() samples are not measured; anything before the last
+    // stimulus-length samples is not measured either, so an implementation may put a warm-up
+    // in front. Calls with the same arguments must give the same output.
+    virtual void Evaluate(std::span<const double> stimulus, const CandidateSetting& setting,
+                          DfeRun dfe, std::vector<double>& processed) = 0;
+    virtual std::size_t TailSamples() const { return 0; }
+};
+
+// The second stage, when the DFE is on: a DFE set up for the model's grid adapts on the
+// waveform the chosen CTLE and VGA produce.
+struct DfeStageSetup {
+    double sampleInterval = 0;              // s: 1/32 of a unit interval
+    double bitTime = 0;                     // s
+    std::vector<double> initialTapWeights;  // volts
+    int tapCount = 0;
+    int floatOffset = 0;
+    int dfeMode = 0;
+};
+
+struct DfeStageResult {
+    bool setUp = false;              // false: the DFE could not be set up
+    std::vector<double> tapWeights;  // volts, after adaptation
+    std::vector<int> tapCodes;
+};
+
+class DfeTrainer {
+  public:
+    virtual ~DfeTrainer() = default;
+    virtual DfeStageResult Train(std::span<const double> equalised, const DfeStageSetup& setup) = 0;
+};

@@ -1,0 +1,80 @@
+#include "engine/amplitude_curve_stage.hpp"
+
+#include <stdexcept>
+#include <string>
+
+AmplitudeCurveStage::AmplitudeCurveStage(const std::vector<double>& in,
+                                         const std::vector<double>& out) {
+    if (in.empty() && out.empty()) return;
+    if (in.size() != out.size() || in.size() < 2) {
+        throw std::invalid_argument(
+            "an amplitude curve needs as many outputs as inputs, at least "
+            "two; got " +
+            std::to_string(in.size()) + " and " + std::to_string(out.size()));
+    }
+    descending_ = in[1] < in[0];
+    for (std::size_t j = 0; j + 1 < in.size(); ++j) {
+        const bool ordered = descending_ ? in[j + 1] < in[j] : in[j + 1] > in[j];
+        if (!ordered) {
+            throw std::invalid_argument(
+                "the inputs of an amplitude curve must be strictly "
+                "monotonic (point " +
+                std::to_string(j + 1) + ")");
+        }
+    }
+    x_ = in;
+    y_ = out;
+    dx_.resize(in.size() - 1);
+    dy_.resize(in.size() - 1);
+    for (std::size_t j = 0; j + 1 < in.size(); ++j) {
+        dx_[j] = x_[j + 1] - x_[j];
+        dy_[j] = y_[j + 1] - y_[j];
+    }
+}
+
+std::size_t AmplitudeCurveStage::LastReached(double v, std::size_t lo, std::size_t hi) const {
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo + 1) / 2;
+        if (Reached(v, mid)) {
+            lo = mid;
+        } else {
+            hi = mid - 1;
+        }
+    }
+    return lo;
+}
+
+std::size_t AmplitudeCurveStage::Interval(double v) {
+    // A few steps from the previous interval, then bisection of what is left.
+    constexpr int kSteps = 4;
+    const std::size_t top = x_.size() - 2;
+    std::size_t j = last_;
+    if (Reached(v, j)) {
+        for (int s = 0; s < kSteps; ++s) {
+            if (j == top || !Reached(v, j + 1)) return j;
+            ++j;
+        }
+        return LastReached(v, j, top);
+    }
+    for (int s = 0; s < kSteps; ++s) {
+        if (j == 0) return 0;
+        --j;
+        if (Reached(v, j)) return j;
+    }
+    if (j == 0 || !Reached(v, 0)) return 0;
+    return LastReached(v, 0, j - 1);
+}
+
+void AmplitudeCurveStage::Process(double* samples, std::size_t count) {
+    if (x_.empty()) return;
+    const double* x = x_.data();
+    const double* y = y_.data();
+    const double* dx = dx_.data();
+    const double* dy = dy_.data();
+    for (std::size_t i = 0; i < count; ++i) {
+        const double v = samples[i];
+        const std::size_t j = Interval(v);
+        last_ = j;
+        samples[i] = y[j] + ((v - x[j]) / dx[j]) * dy[j];
+    }
+}

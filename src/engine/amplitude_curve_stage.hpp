@@ -1,0 +1,34 @@
+#pragma once
+// A static amplitude curve as a stage of a signal path: every sample x becomes the curve's value
+// at x, interpolated linearly between the table points and extrapolated from the end intervals.
+// The arithmetic and the choice of interval are those of the "NR3_linear" interpolation, so the
+// results are the same to the bit; the interval is looked for next to the previous sample's,
+// which consecutive waveform samples seldom leave.
+#include <cstddef>
+#include <vector>
+
+#include "engine/signal_chain.hpp"
+
+class AmplitudeCurveStage : public SignalStage {
+  public:
+    // `in` strictly ascending or strictly descending, as many points as `out`, at least two; an
+    // empty table passes samples unchanged. std::invalid_argument otherwise.
+    AmplitudeCurveStage(const std::vector<double>& in, const std::vector<double>& out);
+
+    void Process(double* samples, std::size_t count) override;
+
+  private:
+    // The interval [x[j], x[j+1]] of v: the last j <= n-2 whose point v has reached (in the
+    // table's direction), or 0 when there is none.
+    std::size_t Interval(double v);
+    bool Reached(double v, std::size_t k) const { return (v >= x_[k]) != descending_; }
+    // Last k in [lo, hi] that v has reached, given that it has reached lo.
+    std::size_t LastReached(double v, std::size_t lo, std::size_t hi) const;
+
+    std::vector<double> x_;
+    std::vector<double> y_;
+    std::vector<double> dx_;  // x[j+1] - x[j]
+    std::vector<double> dy_;  // y[j+1] - y[j]
+    bool descending_ = false;
+    std::size_t last_ = 0;  // interval of the previous sample
+};

@@ -1,0 +1,298 @@
+#include "rx/dfe_equaliser.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/cdr_presets.hpp"
+#include "rx/clock_times.hpp"
+#include "rx/dfe_taps.hpp"
+
+namespace {
+
+// The level the adaptive filters are primed with, and the reference of the code scale.
+constexpr double kReferenceLevel = 0.3;
+constexpr double kHighestLevelStep = 31;
+constexpr double kMaxGain = 75;
+// Corner of the smoothing of the feedback, as a rate: exp(-3e11 s^-1 * sample interval).
+constexpr double kSmoothingRate = 3e11;
+constexpr int kSmoothingWarmUp = 50;
+
+bool PositiveTime(double t) { return t > 0 && std::isfinite(t); }
+
+}  // namespace
+
+int DecisionFeedbackEqualiser::Setup(const DfeSetup& setup) {
+    // A set-up starts a new stream: nothing learnt before carries over, but the recording
+    // switches and code tables given beforehand stay.
+    const bool recordTaps = recordTaps_;
+    const bool recordClock = recordClock_;
+    std::vector<std::vector<double>> codeTables = std::move(codeTables_);
+    *this = DecisionFeedbackEqualiser();
+    recordTaps_ = recordTaps;
+    recordClock_ = recordClock;
+    codeTables_ = std::move(codeTables);
+    adaptedWeights_ = setup.adaptedWeights;
+    adaptedCodes_ = setup.adaptedCodes;
+    impulseSumKnown_ = setup.impulseSumKnown;
+    impulseSum_ = setup.impulseSum;
+    // The clock needs at least a sample per bit to find anything to lock to; with less it
+    // would run many events per sample for nothing.
+    if (!PositiveTime(setup.sampleInterval) || !PositiveTime(setup.bitTime) ||
+        !(setup.bitTime / setup.sampleInterval >= 1.0) ||
+        !std::isfinite(setup.bitTime / setup.sampleInterval)) {
+        return -1;
+    }
+    try {
+        sampleInterval_ = setup.sampleInterval;
+        bitTime_ = setup.bitTime;
+        samplesPerBit_ = setup.bitTime / setup.sampleInterval;
+        clockOffset_ = setup.clockOffset;
+        recoverClock_ = setup.cdrSel == 0;
+        CdrLoopSettings clock;
+        clock.sampleInterval = sampleInterval_;
+        clock.bitTime = bitTime_;
+        clock.bandwidthName = CdrBandwidthName(setup.cdrBandwidth);
+        clock.recoverClock = recoverClock_;
+        cdr_ = std::make_unique<CdrLoop>(clock);
+        cdr_->SetRecording(recordClock_);
+        ready_ = true;
+
+        dataLevel_ = setup.dataLevel;
+        levelStep_ = setup.levelStep;
+        adaptive_ = setup.adaptive;
+        scaleMode_ = setup.scaleMode;
+        codes_ = setup.codes;
+        tapCount_ = static_cast<std::size_t>(std::max(setup.tapCount, 0));
+        if (!setup.active) return 0;
+
+        const std::size_t length =
+            tapCount_ + static_cast<std::size_t>(std::max(setup.floatOffset, 0));
+        if (setup.limits.size() < tapCount_ || (length > 0 && setup.limits.size() == 0)) return -1;
+        // The floating taps past the mapped ones keep the limits of the last mapped tap.
+        limits_ = DfeLimits();
+        for (std::size_t k = 0; k < length; ++k) {
+            const std::size_t from = std::min(k, setup.limits.size() - 1);
+            limits_.upperLimit.push_back(setup.limits.upperLimit[from]);
+            limits_.lowerLimit.push_back(setup.limits.lowerLimit[from]);
+            limits_.codeSpan.push_back(setup.limits.codeSpan[from]);
+            limits_.oneSided.push_back(setup.limits.oneSided[from]);
+        }
+        filter_ = std::make_unique<AdaptFilt>(setup.stepSize, length, limits_.upperLimit,
+                                              limits_.lowerLimit);
+        filter_->SetWeights(setup.initialWeights);
+        for (std::size_t i = 0; i < length; ++i) filter_->Update(-kReferenceLevel, 0.0, false, 1.0);
+        feedback_ = filter_->Output();
+
+        // First-order smoothing with unit gain and a sample of delay; the clock's copy of the
+        // samples has one of its own.
+        const double d = std::exp(-kSmoothingRate * sampleInterval_);
+        auto smoothing = [d] {
+            return std::make_unique<ConvFilt>(std::vector<double>{0.0, 1.0 - d},
+                                              std::vector<double>{1.0, -d},
+                                              std::vector<double>{0.0, 0.0});
+        };
+        smoother_ = smoothing();
+        clockSmoother_ = smoothing();
+        previousFeedback_ = feedback_;
+        for (int i = 0; i < kSmoothingWarmUp; ++i) {
+            smoother_->Filter(feedback_);
+            clockSmoother_->Filter(feedback_);
+        }
+        active_ = true;
+        return 0;
+    } catch (...) {
+        // Out of memory or unusable filter coefficients: the DFE stays off.
+        filter_.reset();
+        smoother_.reset();
+        clockSmoother_.reset();
+        active_ = false;
+        return -1;
+    }
+}
+
+void DecisionFeedbackEqualiser::SetRecording(bool tapHistory, bool clockRecords) {
+    recordTaps_ = tapHistory;
+    recordClock_ = clockRecords;
+    if (cdr_) cdr_->SetRecording(clockRecords);
+}
+
+void DecisionFeedbackEqualiser::SetAdaptedTaps(std::vector<double> weights,
+                                               std::vector<int> codes) {
+    adaptedWeights_ = std::move(weights);
+    adaptedCodes_ = std::move(codes);
+}
+
+DFE::BlockResult DecisionFeedbackEqualiser::Process(double* samples, std::int64_t count,
+                                                    double blockStartTime) {
+    BlockResult result;
+    // Without the DFE and without clock times out there is nothing to do.
+    if (!ready_ || samples == nullptr || count <= 0 || (!active_ && !recoverClock_)) {
+        return result;
+    }
+    if (!started_) {
+        origin_ = std::isfinite(blockStartTime) ? blockStartTime : 0.0;
+        cdr_->SetInitialLevel(samples[0] > 0);
+        started_ = true;
+    }
+    const std::size_t n = static_cast<std::size_t>(count);
+    const double blockStart = samplesSeen_;
+    instants_.clear();
+    if (active_) {
+        Equalise(samples, n, blockStart, result);
+    } else {
+        // Nothing is fed back: the clock follows the block as it is.
+        transitions_.positions.clear();
+        transitions_.levels.clear();
+        extractor_.Extract(samples, n, transitions_);
+        for (double& p : transitions_.positions) p += blockStart;
+        transitions_.initial_polarity = samples[0] > 0 ? 1.0 : -1.0;
+        cdr_->Run(transitions_, blockStart + static_cast<double>(count - 1), instants_);
+    }
+    EmitClockTimes(count, result.clockTimes);
+    if (recordClock_) {
+        result.clockPeriods.swap(cdr_->ClockPeriods());
+        result.lockFlags.swap(cdr_->LockFlags());
+    }
+    samplesSeen_ += static_cast<double>(count);
+    return result;
+}
+
+void DecisionFeedbackEqualiser::Equalise(double* samples, std::size_t count, double blockStart,
+                                         BlockResult& result) {
+    // The decisions see the samples after feedback; the clock sees a second copy from which
+    // the mean of the feedback before and after the last decision is subtracted. Its edge
+    // samples lie between two decisions, where the interference is about halfway between what
+    // the feedback cancels at the two: the full feedback of the next bit would bias them (with
+    // a strong first post-cursor, enough to run the loop away), no feedback at all would leave
+    // the interference that moves the crossings. The loop runs sample by sample, since each
+    // sample's feedback follows the decisions made before it.
+    cdr_->BeginBlock();
+    std::size_t next = 0;
+    double previous = haveLastOutput_ ? lastOutput_ : samples[0];
+    for (std::size_t i = 0; i < count; ++i) {
+        // The feedback is smoothed at every sample (a step after each decision would be
+        // sharper than the circuit), and subtracted once the data level is known.
+        const double smoothed = smoother_->Filter(feedback_);
+        const double clockSmoothed = clockSmoother_->Filter(0.5 * (feedback_ + previousFeedback_));
+        double clockSample = samples[i];
+        if (bitCount_ > kEstimationWindow) {
+            samples[i] -= smoothed;
+            clockSample -= clockSmoothed;
+        }
+        const double current = samples[i];
+        const double position = blockStart + static_cast<double>(i);
+        double fraction = 0, level = 0;
+        if ((haveLastOutput_ || i > 0) &&
+            FindCrossing(lastClockSample_, clockSample, EdgeSelection::All, fraction, level)) {
+            cdr_->AddTransition(position - 1.0 + fraction, level);
+        }
+        lastClockSample_ = clockSample;
+        if (cdr_->NextEvent() <= position) {
+            cdr_->RunUntil(position, instants_);
+            for (; next < instants_.size(); ++next) {
+                const double at = std::clamp(instants_[next] - (position - 1.0), 0.0, 1.0);
+                Decide(previous + at * (current - previous), result);
+            }
+        }
+        previous = current;
+    }
+    lastOutput_ = previous;
+    haveLastOutput_ = true;
+}
+
+void DecisionFeedbackEqualiser::Decide(double value, BlockResult& result) {
+    const std::uint64_t bit = ++bitCount_;
+    // A sample that is not a number still gets a decision (the bit happened), but teaches
+    // nothing: the level, the peak and the taps learn only from real values.
+    const bool usable = std::isfinite(value);
+    const int decision = value > 0 ? 1 : -1;
+    const double error = value - decision * dataLevel_;
+    if (usable) {
+        const double magnitude = std::fabs(value);
+        if (bit < kEstimationWindow) {
+            levelSum_ += magnitude;
+            ++levelBits_;
+            if (bit > kLevelStart) {
+                const double mean = levelSum_ / static_cast<double>(levelBits_);
+                dataLevel_ =
+                    std::min(std::round(mean / levelStep_), kHighestLevelStep) * levelStep_;
+                gain_ = std::min(kMaxGain, std::pow(0.31 / dataLevel_, 3.125));
+            }
+        }
+        if (bit > kLevelStart && bit <= kEstimationWindow) peak_ = std::max(peak_, magnitude);
+    }
+    if (bit == kEstimationWindow && !adaptive_) LoadFixedTaps();
+
+    const double level = decision * dataLevel_;
+    if (bit > kEstimationWindow) {
+        const bool learn = usable && adaptive_ && cdr_->IsLocked();
+        filter_->Update(level, learn ? error : 0.0, bit % kApplyEvery == 0, gain_);
+    } else {
+        // Before the feedback starts the delay line still follows the decisions, so that the
+        // first subtracted feedback belongs to the bits just decided.
+        filter_->Shift(level);
+    }
+    previousFeedback_ = feedback_;
+    feedback_ = filter_->Output();
+    if (recordTaps_) result.tapHistory.push_back(filter_->Weights());
+}
+
+void DecisionFeedbackEqualiser::LoadFixedTaps() {
+    if (!(peak_ > 0)) return;
+    std::vector<double> weights(filter_->Length(), 0.0);
+    for (std::size_t k = 0; k < weights.size(); ++k) {
+        const int code = k < codes_.size() && k < tapCount_ ? codes_[k] : 0;
+        const double w = code * (limits_.upperLimit[k] - limits_.lowerLimit[k]) /
+                         limits_.codeSpan[k] * kReferenceLevel / peak_;
+        weights[k] = std::clamp(w, limits_.lowerLimit[k], limits_.upperLimit[k]);
+    }
+    filter_->SetWeights(weights);
+}
+
+double DecisionFeedbackEqualiser::CodeScale() const {
+    const double reference = scaleMode_ == DfeScaleMode::DataLevel ? dataLevel_ : peak_;
+    const double scale = kReferenceLevel / reference;
+    // Before the peak is known the codes stand as given.
+    return std::isfinite(scale) && scale > 0 ? scale : 1.0;
+}
+
+void DecisionFeedbackEqualiser::CurrentTaps(std::vector<double>& weights,
+                                            std::vector<int>& codes) const {
+    weights.clear();
+    codes.clear();
+    if (!filter_) return;
+    const double scale = CodeScale();
+    const std::size_t count = std::min(tapCount_, filter_->Length());
+    for (std::size_t k = 0; k < count; ++k) {
+        const double w = filter_->Weights()[k];
+        weights.push_back(w);
+        codes.push_back(k < codeTables_.size()
+                            ? DfeWeightToCodeByTable(w, codeTables_[k], limits_.oneSided[k], scale)
+                            : DfeWeightToCode(w, limits_.upperLimit[k], limits_.lowerLimit[k],
+                                              limits_.codeSpan[k], limits_.oneSided[k], scale));
+    }
+}
+
+void DecisionFeedbackEqualiser::EmitClockTimes(std::int64_t count, std::vector<double>& out) {
+    if (!recoverClock_) return;
+    // A clock time stands half a bit (and half the offset) before the data instant it clocks,
+    // one sample later.
+    const double lead = (clockOffset_ + samplesPerBit_) / 2;
+    for (double instant : instants_) {
+        const double early = origin_ + (instant - lead) * sampleInterval_;
+        if (early < 0) continue;
+        const double t = early + sampleInterval_;
+        if (haveClockTime_ && t < lastClockTime_ + 0.5 * bitTime_) continue;
+        pendingClockTimes_.push_back(t);
+        lastClockTime_ = t;
+        haveClockTime_ = true;
+    }
+    const std::size_t capacity =
+        static_cast<std::size_t>(v10kx_ami_rx::ClockTimeCapacity(count, samplesPerBit_));
+    const std::size_t take = std::min(capacity, pendingClockTimes_.size());
+    out.assign(pendingClockTimes_.begin(),
+               pendingClockTimes_.begin() + static_cast<std::ptrdiff_t>(take));
+    pendingClockTimes_.erase(pendingClockTimes_.begin(),
+                             pendingClockTimes_.begin() + static_cast<std::ptrdiff_t>(take));
+    while (pendingClockTimes_.size() > kMaxPendingClockTimes) pendingClockTimes_.pop_front();
+}

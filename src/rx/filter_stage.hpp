@@ -1,0 +1,36 @@
+#pragma once
+// CTLE and VGA stages as filter stages of the receiver's signal path, and the input history
+// their cascade needs.
+#include <complex>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "engine/overlap_save_chain.hpp"
+#include "rx/stage_response.hpp"
+
+namespace v10kx_ami_rx {
+
+// The stage response at the bins k / (fftSize * sampleInterval), k = 0 .. fftSize/2.
+std::vector<std::complex<double>> StageBins(const StageResponse& stage, std::size_t fftSize,
+                                            double sampleInterval);
+
+// The stage as a filter on the grid of `workspace`.
+std::unique_ptr<SpectrumStage> MakeFilterStage(const StageResponse& stage, double sampleInterval,
+                                               std::shared_ptr<FftWorkspace> workspace);
+
+// Samples of input history the cascade of `stages` needs, judged from its impulse response on a
+// grid long enough to hold it: the shortest history for which leaving out the rest of the
+// response would change a random bit stream of 1 V swing (samplesPerBit samples per bit) by
+// less than kHistoryErrorPerVolt, taken as four standard deviations of the change. At most
+// kMaxCascadeHistory samples; 0 without stages.
+inline constexpr double kHistoryErrorPerVolt = 5e-5;
+inline constexpr std::size_t kMaxCascadeHistory = std::size_t{1} << 18;
+std::size_t CascadeHistoryLength(const std::vector<StageResponse>& stages, double sampleInterval,
+                                 double samplesPerBit);
+// The same measure before time zero: how far the cascade rings ahead of its input, which the
+// window must leave room for (the look-ahead of OverlapSaveChain).
+std::size_t CascadeLookAheadLength(const std::vector<StageResponse>& stages, double sampleInterval,
+                                   double samplesPerBit);
+
+}  // namespace v10kx_ami_rx

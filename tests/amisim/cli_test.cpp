@@ -187,3 +187,36 @@ TEST(Cli, SweepWritesItsTableAndHeatMapAndRunsTheBestPoint) {
     EXPECT_NE(j["tx"]["parameters_in"].get<std::string>().find("(gain 1)"), std::string::npos);
     EXPECT_NE(r.out.find("best sweep point: tx.gain=1 rx.gain=1"), std::string::npos) << r.out;
 }
+
+TEST(Cli, TheReceiversClockTapsAndAdaptedGainsReachTheSummaryReportAndPictures) {
+    FakeKit k;
+    const std::string out = k.dir.file("out");
+    const CliRun r = runAmisim(k.dir, k.options() + " --out " + out +
+                                          " --quiet --mode td --bits 3000 --prbs 7"
+                                          " --rx clock_ppm=300 --rx clock_settle=800"
+                                          " --rx taps=1 --rx adapt=1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("receiver adaptation chose: AC gain 7, DC gain 2, VGA gain 3"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("clock recovery: mean period"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("locked after 800 bits"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("DFE taps at the end: tap_1"), std::string::npos) << r.out;
+    const nlohmann::json j = reportOf(out);
+    EXPECT_EQ(j["rx"]["adapted_gains"]["ac_gain"], 7);
+    EXPECT_EQ(j["rx"]["adapted_gains"]["dc_gain"], 2);
+    EXPECT_EQ(j["rx"]["adapted_gains"]["vga_gain"], 3);
+    EXPECT_NEAR(j["clock_recovery"]["ppm"].get<double>(), 300, 0.5);
+    EXPECT_EQ(j["clock_recovery"]["lock_bit"], 800);
+    EXPECT_EQ(j["dfe"]["final_taps"].size(), 2u);
+    EXPECT_EQ(j["dfe"]["history"].back()["bit"], 3000);
+    for (const char* f : {"clock_period.png", "dfe_taps.png", "clock_period.csv", "dfe_taps.csv"})
+        EXPECT_TRUE(std::filesystem::exists(out + "/" + f)) << f;
+    // without the receiver's reports none of it is claimed
+    const CliRun plain =
+        runAmisim(k.dir, k.options() + " --out " + out + " --quiet --mode td --bits 3000 --prbs 7");
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(plain.out.find("adaptation chose"), std::string::npos);
+    EXPECT_FALSE(reportOf(out)["rx"].contains("adapted_gains"));
+    EXPECT_FALSE(std::filesystem::exists(out + "/dfe_taps.png"));
+}

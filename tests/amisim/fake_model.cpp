@@ -1,8 +1,9 @@
 // A small IBIS-AMI model for the simulator's tests. It scales by (gain g) and reports fixed
 // jitter output parameters. On request it refuses AMI_Init (fail 1), crashes in it (crash 1),
 // writes warning lines, console lines and Params_Valid False (warn 1), clips its output at
-// +-(limit L) volts, and, as a receiver, returns clock times (clock 1) one bit apart from its
-// first block, or with a period (clock_ppm p) ppm off the bit time after a start of
+// +-(limit L) volts (with (limit_adapts 1): L times the DC gain of the impulse AMI_Init gets, as
+// a receiver that adapts to its channel), and, as a receiver, returns clock times (clock 1) one bit
+// apart from its first block, or with a period (clock_ppm p) ppm off the bit time after a start of
 // (clock_settle n) bits 1 % off; reports two DFE taps after every block (taps 1) settling
 // towards 50 mV and -20 mV; and states adapted gains (adapt 1). Its jitter outputs are
 // (rj r) rms and (dcd d), default 1 ps and no duty-cycle distortion (2 ps for the receiver).
@@ -66,6 +67,11 @@ FAKE_EXPORT std::int32_t AMI_Init(double* impulse, std::int32_t rowSize, std::in
         m->msg = "fake model refuses these parameters";
         *msg = m->msg.data();
         return 0;
+    }
+    if (numberAfter(params, "(limit_adapts ", 0.0) != 0.0) {
+        double dcGain = 0;
+        for (std::int32_t i = 0; i < rowSize; ++i) dcGain += impulse[i] * dt;
+        m->limit *= dcGain;
     }
     for (std::int32_t i = 0; i < rowSize; ++i) impulse[i] *= m->gain;
     const bool warn = numberAfter(params, "(warn ", 0.0) != 0.0;

@@ -134,6 +134,15 @@ TEST(Link, WaveformAtTheReceiversAmplitudeLimitIsReported) {
     // the impulse is not limited: the modes differ as the warning says
     EXPECT_NEAR(r.pulse.mainCursor(), 0.5, 1e-6);
     EXPECT_NEAR(r.td->signalLevel, 0.2, 1e-6);
+    // a receiver that sets its limit from the impulse it is given: the probe gets the
+    // transmitter's output, as the real receiver does, so it finds the real receiver's range
+    FakeKit adapts;
+    adapts.cfg.txOverrides = {{"gain", "0.5"}};
+    adapts.cfg.rxOverrides = {{"limit", "0.4"}, {"limit_adapts", "1"}};
+    const LinkResult a = runLink(adapts.cfg);
+    ASSERT_TRUE(a.rxOutputRange.has_value());
+    EXPECT_NEAR(a.rxOutputRange->high, 0.2, 1e-3);
+    EXPECT_NEAR(a.td->signalLevel, 0.2, 1e-3);
     FakeKit free;
     const LinkResult f = runLink(free.cfg);
     EXPECT_FALSE(f.rxOutputLimited);

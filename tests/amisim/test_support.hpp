@@ -45,6 +45,7 @@ struct FakeKit {
   (Model_Specific
     (gain (Usage In) (Type Float) (Default 1.0))
     (limit (Usage In) (Type Float) (Default 0))
+    (limit_adapts (Usage In) (Type Integer) (List 0 1) (Default 0))
     (warn (Usage In) (Type Integer) (List 0 1) (Default 0))
     (adapt (Usage In) (Type Integer) (List 0 1) (Default 0))
     (rj (Usage In) (Type Float) (Default 1e-12))

@@ -224,11 +224,6 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
     row.resize(row.size() + static_cast<std::size_t>(kRowPaddingBits * spb), 0.0);
     res.impulseSamples = row.size();
 
-    // The receiver's output range is measured first, so that diagnostic files the real
-    // instance writes are not overwritten by the probe.
-    if (cfg.runTd && cfg.probeOutputRange)
-        res.rxOutputRange = probeOutputRange(rxLib, row, dt, res.bitTime, res.rx.parametersIn, spb);
-
     // IBIS-AMI order: the transmitter equalises the channel impulse, the receiver the result.
     auto initModel = [&](const AmiLibrary& lib, const AmiModelFile& f, const AmiModelFile& other,
                          ModelRun& run, const char* role, bool& returnsImpulse) {
@@ -255,6 +250,12 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
     };
     auto tx = initModel(txLib, txFile, rxFile, res.tx, "transmitter", res.txReturnsImpulse);
     res.txImpulse = row;
+    // The receiver's output range is measured before the real receiver starts, so that
+    // diagnostic files the real instance writes are not overwritten by the probe. The probe
+    // gets the same impulse as the real receiver: a receiver that adapts its gains to the
+    // impulse then chooses the same gains in both.
+    if (cfg.runTd && cfg.probeOutputRange)
+        res.rxOutputRange = probeOutputRange(rxLib, row, dt, res.bitTime, res.rx.parametersIn, spb);
     auto rx = initModel(rxLib, rxFile, txFile, res.rx, "receiver", res.rxReturnsImpulse);
     res.linkImpulse = row;
     res.adaptedGains = adaptedGains(res.rx.message);

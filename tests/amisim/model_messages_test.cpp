@@ -54,6 +54,11 @@ TEST(ModelMessages, WarningBlocksOfBothModelsKeepTheirExplanations) {
               "suspect.");
     EXPECT_TRUE(
         warningLines("Model Identification: x\n\nAll parameters parsed successfully.\n").empty());
+    // a model that could not start says so in its message
+    EXPECT_EQ(warningLines("FATAL ERROR: Couldn't even allocate pointer memory!"),
+              std::vector<std::string>{"FATAL ERROR: Couldn't even allocate pointer memory!"});
+    EXPECT_EQ(warningLines("x\nFailed memory allocation: impulse copy\n"),
+              std::vector<std::string>{"Failed memory allocation: impulse copy"});
 }
 
 TEST(ModelMessages, ConsoleLinesFoldRepeats) {

@@ -16,9 +16,16 @@ namespace {
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
 bool startsWarning(const std::string& line) {
-    static const char* const kStarts[] = {
-        "WARNING", "**Warning**",   "Warning",       "ERROR",
-        "Error",   "Illegal value", "Couldn't scan", "Leaf value getter"};
+    static const char* const kStarts[] = {"WARNING",
+                                          "**Warning**",
+                                          "Warning",
+                                          "ERROR",
+                                          "Error",
+                                          "FATAL",
+                                          "Failed memory allocation",
+                                          "Illegal value",
+                                          "Couldn't scan",
+                                          "Leaf value getter"};
     return std::any_of(std::begin(kStarts), std::end(kStarts),
                        [&](const char* p) { return startsWith(line, p); });
 }

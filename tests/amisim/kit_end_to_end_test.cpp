@@ -64,11 +64,15 @@ TEST(KitEndToEnd, DefaultLinkInBothModes) {
 TEST(KitEndToEnd, ReceiverEqualisationOpensAnEyeTheBareLinkKeepsShut) {
     requireKit();
     amisim_test::TempDir dir;
+    // gains set by hand, whatever the kit's defaults choose: no adaptation, no DFE
+    const std::string manual = " --rx ctle_mode=0 --rx dfe.mode=0";
     // 20 dB of loss at Nyquist with the CTLE at its lowest gain: closed at 1e-12
-    nlohmann::json bare = runKit(dir, "bare", "--mode stat --samples-per-bit 16");
+    nlohmann::json bare = runKit(dir, "bare", "--mode stat --samples-per-bit 16" + manual);
     // the CTLE at full high-data-rate gain restores the eye in both modes
-    nlohmann::json eq = runKit(
-        dir, "eq", "--bits 3000 --ignore-bits 1000 --samples-per-bit 16 --rx eqz_s1_ac_gain=15");
+    nlohmann::json eq = runKit(dir, "eq",
+                               "--bits 3000 --ignore-bits 1000 --samples-per-bit 16"
+                               " --rx eqz_s1_ac_gain=15" +
+                                   manual);
     ASSERT_TRUE(bare.contains("statistical") && eq.contains("time_domain"));
     EXPECT_EQ(bare["statistical"]["eye_height"].get<double>(), 0.0);
     EXPECT_FALSE(bare.contains("time_domain"));
@@ -89,7 +93,8 @@ TEST(KitEndToEnd, MeasuredChannelGivesTheSameEyeInEitherPortNumbering) {
     o.order = amisim::PortOrder::Pairs13_24;
     const std::string b = dir.write("b.s4p", amisim_test::backplaneS4p(o));
     const std::string eq =
-        " --mode stat --samples-per-bit 16 --tx tap1=8 --tx inv_tap1=1 --rx eqz_s1_ac_gain=12";
+        " --mode stat --samples-per-bit 16 --tx tap1=8 --tx inv_tap1=1 --rx eqz_s1_ac_gain=12"
+        " --rx ctle_mode=0 --rx dfe.mode=0";
     const nlohmann::json ja = runKit(dir, "a", "--s4p " + a + eq);
     const nlohmann::json jb = runKit(dir, "b", "--s4p " + b + eq);
     EXPECT_EQ(ja["channel"]["ports"], "1-2/3-4");

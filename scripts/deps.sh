@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, tests and benchmarks need, when any is missing.
+# Installs the Debian packages the build, tests and benchmarks need, when any is missing
+# (chromium: a test loads amisim's report.html in a headless browser).
 set -euo pipefail
 pkgs=(g++ cmake ninja-build pkg-config libboost-dev libgsl-dev libgtest-dev libgmock-dev
       libbenchmark-dev libcli11-dev nlohmann-json3-dev libcairo2-dev libfftw3-dev
-      clang libclang-rt-dev)
+      clang libclang-rt-dev chromium)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "amisim/kit_files.hpp"
 #include "test_support.hpp"
 
 using namespace amisim;
@@ -99,4 +100,36 @@ TEST(AmiFile, MalformedFilesGiveTheFileAndLine) {
     expectError("(Root (() 1))", "must start with a name");
     expectError("| only a comment\n", "no parameter list");
     EXPECT_THROW(readAmiFile("/nonexistent/x.ami"), AmiFileError);
+}
+
+TEST(KitFiles, ExecutableLinesInEitherPlatformFormAndOutParametersWithValue) {
+    amisim_test::TempDir dir;
+    // the IBIS form platform_compiler_bits; a 32-bit line first, which this host skips
+    dir.write("kit.ibs",
+              "[Model] tx\nModel_type Output\n[Algorithmic Model]\n"
+              "Executable Linux_gcc_32 tx32.so tx32.ami\n"
+              "Executable Linux_gcc_64 tx64.so tx.ami\n[End Algorithmic Model]\n"
+              "[Model] rx\nModel_type Input\n[Algorithmic Model]\n"
+              "Executable Windows_VisualStudio_64 rx.dll rx.ami\n"
+              "Executable Linux_gcc_x86_64 rx64.so rx.ami | the older architecture form\n"
+              "[End Algorithmic Model]\n");
+    KitFiles k = locateKit(dir.str(), {});
+    EXPECT_EQ(k.txLibrary, dir.file("tx64.so"));
+    EXPECT_EQ(k.txAmi, dir.file("tx.ami"));
+    EXPECT_EQ(k.rxLibrary, dir.file("rx64.so"));
+    EXPECT_EQ(k.ibsFile, dir.file("kit.ibs"));
+    // explicit files win
+    KitFiles given;
+    given.rxAmi = "/elsewhere/rx.ami";
+    EXPECT_EQ(locateKit(dir.str(), given).rxAmi, "/elsewhere/rx.ami");
+
+    // an Out parameter may carry Value instead of Default
+    const AmiModelFile m = describeModel(parseAmiText(
+        "(Tx (Model_Specific (Params_Valid (Usage Out) (Type Boolean) (Value True))"
+        " (Vcc (Usage In) (Type Integer) (List 0 1 2) (List_Tip \"1.0 V\" \"1.1 V\" \"0.9 V\")"
+        " (Default 0))))",
+        "tx.ami"));
+    ASSERT_NE(m.find({"Params_Valid"}), nullptr);
+    EXPECT_EQ(m.find({"Params_Valid"})->defaultValue, "True");
+    EXPECT_EQ(m.find({"Vcc"})->listTips, (std::vector<std::string>{"1.0 V", "1.1 V", "0.9 V"}));
 }

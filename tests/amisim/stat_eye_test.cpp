@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <stdexcept>
 
 using namespace amisim;
@@ -94,4 +95,67 @@ TEST(StatEye, ClosedEyeHasNoHeightOrWidth) {
     StatEyeOptions bad;
     bad.ber = 0.0;
     EXPECT_THROW(computeStatEye(p, bad), std::invalid_argument);
+}
+
+namespace {
+double qf(double x) { return 0.5 * std::erfc(x / std::sqrt(2.0)); }
+}  // namespace
+
+TEST(StatEye, BathtubOfDualDiracAndGaussianJitterMatchesTheHandFormula) {
+    // An ideal channel: a "1" sampled within its own bit is right; sampled in a neighbour's
+    // time it is that neighbour's level, wrong half the time. With sampling offsets tau =
+    // Gaussian(sigma) + (+-D), at x from the bit centre:
+    //   BER(x) = 1/2 (P(x + tau > T/2) + P(x + tau < -T/2)),
+    //   P(x + tau > T/2) = 1/2 Q((T/2 - x - D)/sigma) + 1/2 Q((T/2 - x + D)/sigma).
+    // D lies on the phase grid (64 steps a UI): a Dirac between grid steps is shared between
+    // its neighbours, which moves part of it outwards by up to a step
+    const double T = kSpb * kDt, sigma = 0.04 * T, D = 6.0 / 64 * T;
+    StatEyeOptions o;
+    o.jitter.rjRms = sigma;
+    o.jitter.djPp = 2 * D;
+    const StatEyeResult r = computeStatEye(idealPulse(), o);
+    ASSERT_EQ(r.bathtub.size(), r.phaseUi.size());
+    int compared = 0;
+    for (std::size_t i = 0; i < r.phaseUi.size(); ++i) {
+        // the main cursor (sample 15) sits half a sample before the centre of the bit (15.5)
+        const double x = r.phaseUi[i] * T - 0.5 * kDt;
+        auto beyond = [&](double edge) {
+            return 0.5 * qf((edge - D) / sigma) + 0.5 * qf((edge + D) / sigma);
+        };
+        const double hand = 0.5 * (beyond(T / 2 - x) + beyond(T / 2 + x));
+        if (hand < 1e-14 || hand > 0.2) continue;
+        // the jitter is binned at 1/64 UI with each bin's mass at its centre: a little
+        // pessimism that grows into the far tail
+        EXPECT_NEAR(std::log10(r.bathtub[i]), std::log10(hand), 0.4) << "phase " << r.phaseUi[i];
+        ++compared;
+    }
+    EXPECT_GT(compared, 10);
+    // in the middle the error ratio is far below anything measurable
+    EXPECT_LT(r.bathtub[static_cast<std::size_t>(64)], 1e-30);
+}
+
+TEST(StatEye, ContoursNestAndAJitterBeyondTwoUnitIntervalsIsCut) {
+    StatEyeOptions o;
+    o.jitter.rjRms = 0.02 * kSpb * kDt;
+    o.ber = 1e-15;
+    const StatEyeResult r = computeStatEye(idealPulse(), o);
+    // every third decade from 1e-3, then the target
+    ASSERT_EQ(r.contours.size(), 5u);
+    EXPECT_DOUBLE_EQ(r.contours.front().ber, 1e-3);
+    EXPECT_DOUBLE_EQ(r.contours.back().ber, 1e-15);
+    for (std::size_t k = 1; k < r.contours.size(); ++k)
+        for (std::size_t i = 0; i < r.phaseUi.size(); ++i)
+            EXPECT_GE(r.contours[k - 1].inner[i] + 1e-9, r.contours[k].inner[i]);
+    // at the eye's centre every contour sits at the main cursor: no noise there
+    for (const BerContour& c : r.contours) EXPECT_NEAR(c.inner[64], 0.5, 2e-3);
+
+    // a jitter of a whole unit interval rms would span +-8 UI; it is cut at 2 UI and closes
+    // the eye
+    StatEyeOptions wild;
+    wild.jitter.rjRms = kSpb * kDt;
+    wild.voltageBins = 257;
+    const StatEyeResult w = computeStatEye(idealPulse(), wild);
+    EXPECT_TRUE(w.jitterCut);
+    EXPECT_EQ(w.eyeHeight, 0.0);
+    EXPECT_FALSE(r.jitterCut);
 }

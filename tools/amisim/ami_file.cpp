@@ -168,6 +168,7 @@ AmiParameter describeParameter(const AmiList& l, std::vector<std::string> path) 
         std::vector<std::string> rest(f->values.begin() + 1, f->values.end());
         applyFormat(p, f->values[0], rest);
     }
+    if (const AmiList* t = l.find("List_Tip")) p.listTips = t->values;
     if (const AmiList* d = l.find("Description")) {
         for (const std::string& s : d->values)
             p.description += (p.description.empty() ? "" : " ") + s;

@@ -36,6 +36,7 @@ struct AmiParameter {
     std::string type;               // Integer, Float, UI, Tap, Boolean, String
     std::optional<std::string> defaultValue;
     std::vector<std::string> allowed;                // from (List ...)
+    std::vector<std::string> listTips;               // from (List_Tip ...), one per entry
     std::optional<std::pair<double, double>> range;  // from (Range typ min max)
     std::string description;
 

@@ -48,16 +48,22 @@ AmiInstance::AmiInstance(const AmiLibrary& lib, std::vector<double>& impulse, do
     params.push_back('\0');
     char* out = nullptr;
     char* msg = nullptr;
-    const std::int32_t rc = lib.init(impulse.data(), static_cast<std::int32_t>(impulse.size()), 0,
-                                     sampleInterval, bitTime, params.data(), &out, &handle_, &msg);
+    std::int32_t rc = 0;
+    {
+        ConsoleCapture::Scope capture(console_);
+        rc = lib.init(impulse.data(), static_cast<std::int32_t>(impulse.size()), 0, sampleInterval,
+                      bitTime, params.data(), &out, &handle_, &msg);
+    }
     if (msg) message_ = msg;
     if (out) initParamsOut_ = out;
     lastParamsOut_ = initParamsOut_;
     if (rc == 0) {
         if (handle_) lib.close(handle_);
         handle_ = nullptr;
-        throw AmiLibraryError("AMI_Init of '" + lib.path() +
-                              "' failed: " + (message_.empty() ? "(no message)" : message_));
+        std::string why = message_.empty() ? "(no message)" : message_;
+        if (const std::string printed = console(); !printed.empty())
+            why += "; it printed: " + printed;
+        throw AmiLibraryError("AMI_Init of '" + lib.path() + "' failed: " + why);
     }
 }
 
@@ -72,8 +78,12 @@ void AmiInstance::getWave(std::vector<double>& wave, std::vector<double>& clockT
     // Room for one time per sample and the terminator: a model can never write past it.
     clockBuffer_.assign(wave.size() + 2, -1.0);
     char* out = nullptr;
-    const std::int32_t rc = lib_.getWave(wave.data(), static_cast<std::int32_t>(wave.size()),
-                                         clockBuffer_.data(), &out, handle_);
+    std::int32_t rc = 0;
+    {
+        ConsoleCapture::Scope capture(console_);
+        rc = lib_.getWave(wave.data(), static_cast<std::int32_t>(wave.size()), clockBuffer_.data(),
+                          &out, handle_);
+    }
     if (out) lastParamsOut_ = out;
     if (rc == 0) throw AmiLibraryError("AMI_GetWave of '" + lib_.path() + "' returned 0");
     clockTimes.clear();

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "amisim/console_capture.hpp"
+
 namespace amisim {
 
 struct AmiLibraryError : std::runtime_error {
@@ -54,8 +56,11 @@ class AmiInstance {
     const std::string& message() const { return message_; }
     const std::string& initParametersOut() const { return initParamsOut_; }
     const std::string& lastParametersOut() const { return lastParamsOut_; }
+    // What the model printed on standard output during its calls so far.
+    std::string console() const { return console_.text(); }
 
   private:
+    ConsoleCapture console_;
     const AmiLibrary& lib_;
     void* handle_ = nullptr;
     std::string message_;

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "amisim/spectrum_resampling.hpp"
 #include "engine/real_fft_plan.hpp"
 
 namespace amisim {
@@ -137,15 +138,6 @@ ChannelImpulse buildFromTransferFunction(const std::vector<double>& freqs,
     checkTiming(sampleInterval, samplesPerBit);
     if (freqs.size() < 2 || freqs.size() != h.size())
         throw std::invalid_argument("a transfer function needs at least two frequency points");
-    std::vector<double> mag(h.size()), phase(h.size());
-    for (std::size_t i = 0; i < h.size(); ++i) {
-        mag[i] = std::abs(h[i]);
-        phase[i] = std::arg(h[i]);
-        if (i > 0) {
-            while (phase[i] - phase[i - 1] > kPi) phase[i] -= 2 * kPi;
-            while (phase[i] - phase[i - 1] < -kPi) phase[i] += 2 * kPi;
-        }
-    }
     const double fs = 1.0 / sampleInterval;
     double minStep = freqs.back();
     for (std::size_t i = 1; i < freqs.size(); ++i)
@@ -156,24 +148,14 @@ ChannelImpulse buildFromTransferFunction(const std::vector<double>& freqs,
     const double df = fs / static_cast<double>(n);
     const double fmax = freqs.back();
     const double taperStart = 0.75 * fmax;
-    std::vector<std::complex<double>> grid(n / 2 + 1);
-    std::size_t j = 1;
+    std::vector<std::complex<double>> grid = resampleTransferFunction(freqs, h, df, n / 2 + 1);
+    // a raised-cosine taper over the last quarter of the data keeps the end of the band from
+    // ringing through the whole response
     for (std::size_t k = 0; k <= n / 2; ++k) {
         const double f = static_cast<double>(k) * df;
         if (f > fmax) break;
-        double m, p;
-        if (f <= freqs.front()) {
-            m = mag.front();
-            p = freqs.front() > 0 ? phase.front() * f / freqs.front() : phase.front();
-        } else {
-            while (j < freqs.size() - 1 && freqs[j] < f) ++j;
-            const double t = (f - freqs[j - 1]) / (freqs[j] - freqs[j - 1]);
-            m = mag[j - 1] + t * (mag[j] - mag[j - 1]);
-            p = phase[j - 1] + t * (phase[j] - phase[j - 1]);
-        }
-        double w = 1.0;
-        if (f > taperStart) w = 0.5 * (1 + std::cos(kPi * (f - taperStart) / (fmax - taperStart)));
-        grid[k] = std::polar(m * w, p);
+        if (f > taperStart)
+            grid[k] *= 0.5 * (1 + std::cos(kPi * (f - taperStart) / (fmax - taperStart)));
     }
     grid[0] = {grid[0].real() >= 0 ? std::abs(grid[0]) : -std::abs(grid[0]), 0.0};
     grid[n / 2] = {grid[n / 2].real(), 0.0};

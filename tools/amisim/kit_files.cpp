@@ -46,6 +46,16 @@ std::vector<Executable> readExecutables(const fs::path& ibs) {
     return out;
 }
 
+// IBIS names platforms platform_compiler_bits (Linux_gcc_64); older kits write the
+// architecture instead (Linux_gcc_x86_64). This host takes 64-bit Linux entries only.
+bool forThisHost(const std::string& platform) {
+    const std::string p = lower(platform);
+    const auto first = p.find('_');
+    const auto last = p.rfind('_');
+    if (first == std::string::npos || last == first) return false;
+    return p.substr(0, first) == "linux" && p.substr(last + 1) == "64";
+}
+
 bool isReceiver(const Executable& e) {
     if (e.modelType == "input") return true;
     if (e.modelType == "output" || e.modelType == "3-state" || e.modelType == "open_drain")
@@ -69,10 +79,7 @@ KitFiles locateKit(const std::string& kitDir, const KitFiles& given) {
     for (const fs::path& ibs : ibsFiles) {
         bool used = false;
         for (const Executable& e : readExecutables(ibs)) {
-            // this host is 64-bit Linux: skip entries made for other platforms
-            const std::string plat = lower(e.platform);
-            if (plat.find("linux") == std::string::npos || plat.find("64") == std::string::npos)
-                continue;
+            if (!forThisHost(e.platform)) continue;
             std::string lib = (fs::path(kitDir) / e.library).string();
             std::string ami = (fs::path(kitDir) / e.ami).string();
             if (isReceiver(e)) {

@@ -4,11 +4,11 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 
 #include "amisim/ami_library.hpp"
 #include "amisim/block_convolver.hpp"
-#include "amisim/channel.hpp"
 #include "amisim/prbs.hpp"
 #include "amisim/progress.hpp"
 
@@ -18,6 +18,16 @@ namespace {
 
 // Trailing room after the channel so that the models' own delays and responses fit in the row.
 constexpr int kRowPaddingBits = 64;
+// A waveform peak above this share of the receiver's output range counts as reaching it.
+constexpr double kLimitShare = 0.9;
+constexpr int kFrequencyPoints = 300;
+
+std::string num(double v, int precision = 4) {
+    std::ostringstream os;
+    os.precision(precision);
+    os << v;
+    return os.str();
+}
 
 double outputOrInfo(const ModelRun& run, const AmiModelFile& file, const std::string& name) {
     if (auto it = run.outputs.find(name); it != run.outputs.end()) return it->second;
@@ -48,22 +58,132 @@ ModelRun describeRun(const std::string& lib, const std::string& ami, const AmiMo
     return r;
 }
 
+// The model's warning lines, what it printed, and a Params_Valid of False.
+void collectModelWarnings(ModelRun& run) {
+    run.warnings = warningLines(run.message);
+    for (const std::string& line : consoleLines(run.console))
+        run.warnings.push_back("printed: " + line);
+    run.paramsValid = paramsValid(run.parametersOut);
+    if (run.paramsValid == false)
+        run.warnings.push_back("Params_Valid False: the model repaired at least one setting");
+}
+
+bool declaresFalse(const AmiModelFile& f, const std::string& name) {
+    return f.infoValue(name) == std::optional<std::string>("False");
+}
+
 }  // namespace
 
-LinkResult runLink(const LinkConfig& cfg) {
-    if (!(cfg.bitRate > 0)) throw std::invalid_argument("the bit rate must be positive");
-    if (cfg.samplesPerBit < 2) throw std::invalid_argument("at least 2 samples per bit are needed");
-    if (cfg.runTd && cfg.bits == 0)
-        throw std::invalid_argument("the number of bits must be positive");
-    if (cfg.blockBits < 1) throw std::invalid_argument("the block length must be at least one bit");
-    if (!(cfg.amplitude > 0))
-        throw std::invalid_argument("the stimulus amplitude must be positive");
+void validateConfig(const LinkConfig& cfg) {
+    using L = LinkLimits;
+    auto fail = [](const std::string& what) { throw std::invalid_argument(what); };
+    if (!(cfg.bitRate >= L::minBitRate && cfg.bitRate <= L::maxBitRate))
+        fail("the bit rate " + num(cfg.bitRate) + " bit/s lies outside " + num(L::minBitRate) +
+             " .. " + num(L::maxBitRate) +
+             " bit/s, the range amisim simulates (the transmitter model's own legal range is "
+             "0.611 .. 17.4 Gb/s)");
+    if (cfg.samplesPerBit < L::minSamplesPerBit || cfg.samplesPerBit > L::maxSamplesPerBit)
+        fail("the samples per bit must lie within " + std::to_string(L::minSamplesPerBit) + " .. " +
+             std::to_string(L::maxSamplesPerBit));
+    if (!(cfg.amplitude > 0 && cfg.amplitude <= L::maxAmplitude))
+        fail("the stimulus amplitude must lie above 0 and at most " + num(L::maxAmplitude) +
+             " V (a transmitter's input is a logic-level signal)");
+    if (!(cfg.ber >= L::minBer && cfg.ber <= L::maxBer))
+        fail("the target BER must lie within " + num(L::minBer) + " .. " + num(L::maxBer));
+    if (cfg.s4pFile.empty()) {
+        if (!(cfg.lossDb >= 0 && cfg.lossDb <= L::maxLossDb))
+            fail("the line loss must lie within 0 .. " + num(L::maxLossDb) + " dB");
+        if (!(cfg.skinFraction >= 0 && cfg.skinFraction <= 1))
+            fail("the skin-effect fraction must lie within 0 .. 1");
+    }
+    if (!cfg.runStat && !cfg.runTd) fail("nothing to simulate: neither mode is selected");
+    if (cfg.runTd) {
+        if (cfg.bits < L::minBits || cfg.bits > L::maxBits)
+            fail("the bits simulated must lie within " + std::to_string(L::minBits) + " .. " +
+                 std::to_string(L::maxBits) + " (not " + std::to_string(cfg.bits) + ")");
+        if (cfg.ignoreBits && *cfg.ignoreBits > cfg.bits / 2)
+            fail("at most half the bits may be ignored: " + std::to_string(*cfg.ignoreBits) +
+                 " of " + std::to_string(cfg.bits) + " bits asked");
+        if (cfg.blockBits < 1 || static_cast<std::uint64_t>(cfg.blockBits) *
+                                         static_cast<std::uint64_t>(cfg.samplesPerBit) >
+                                     L::maxBlockSamples)
+            fail("a block must hold at least one bit and at most " +
+                 std::to_string(L::maxBlockSamples) + " samples (block bits x samples per bit)");
+        if (cfg.prbsOrder != 7 && cfg.prbsOrder != 15 && cfg.prbsOrder != 23 && cfg.prbsOrder != 31)
+            fail("the PRBS order must be 7, 15, 23 or 31");
+    }
+}
 
+PreparedChannel prepareChannel(const LinkConfig& cfg) {
+    PreparedChannel p;
+    const double dt = 1.0 / cfg.bitRate / cfg.samplesPerBit;
+    const int spb = cfg.samplesPerBit;
+    ChannelInfo& info = p.info;
+    if (cfg.s4pFile.empty()) {
+        LossyLineOptions lo;
+        lo.lossDbAtNyquist = cfg.lossDb;
+        lo.nyquistHz = cfg.bitRate / 2;
+        lo.skinFraction = cfg.skinFraction;
+        p.impulse = buildLossyLine(lo, dt, spb);
+        info.type = "lossy_line";
+    } else {
+        info.type = "touchstone";
+        const FourPortData data = readS4p(cfg.s4pFile);
+        if (data.frequencies.size() < 2)
+            throw TouchstoneError(cfg.s4pFile + ": at least two frequency points are needed");
+        PortDetection det = detectPortOrder(data);
+        info.detection = det;
+        PortOrder order = PortOrder::Pairs12_34;
+        if (cfg.ports) {
+            order = *cfg.ports;
+            if (det.detected && *det.detected != order)
+                p.warnings.push_back(
+                    "the channel's low-frequency data show the through paths of "
+                    "port numbering " +
+                    portOrderName(*det.detected) + ", but " + portOrderName(order) +
+                    " was asked for (--ports)");
+        } else if (det.detected) {
+            order = *det.detected;
+            info.portsDetected = true;
+        } else {
+            p.warnings.push_back("the port numbering could not be found from the data (" +
+                                 det.reason + "); using 1-2/3-4: give --ports if that is wrong");
+        }
+        info.ports = order;
+        const std::vector<std::complex<double>> sdd21 = differentialInsertionLoss(data, order);
+        ChannelCheck check = checkMeasuredChannel(data, sdd21, cfg.bitRate);
+        for (const std::string& w : check.warnings) p.warnings.push_back(w);
+        info.nyquistCovered = check.lastHz >= cfg.bitRate / 2;
+        info.check = std::move(check);
+        p.impulse = buildFromTransferFunction(data.frequencies, sdd21, dt, spb);
+        p.impulse.description = "Touchstone file " + cfg.s4pFile + " (ports " +
+                                portOrderName(order) +
+                                (info.portsDetected ? ", found from the data)" : ")");
+    }
+    if (std::all_of(p.impulse.impulse.begin(), p.impulse.impulse.end(),
+                    [](double v) { return v == 0.0; }))
+        throw std::runtime_error("the channel (" + p.impulse.description +
+                                 ") passes no signal; check the port numbering (--ports)");
+    info.description = p.impulse.description;
+    info.lossAtNyquistDb =
+        -20 * std::log10(std::abs(frequencyResponse(p.impulse, cfg.bitRate / 2)));
+    return p;
+}
+
+LinkResult runLink(const LinkConfig& cfg) {
+    validateConfig(cfg);
+    return runLink(cfg, prepareChannel(cfg));
+}
+
+LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
+    validateConfig(cfg);
     LinkResult res;
     res.bitTime = 1.0 / cfg.bitRate;
     res.sampleInterval = res.bitTime / cfg.samplesPerBit;
     const double dt = res.sampleInterval;
     const int spb = cfg.samplesPerBit;
+    res.channel = channel.info;
+    res.warnings = channel.warnings;
 
     const AmiModelFile txFile = loadModelFile(cfg.files.txAmi);
     const AmiModelFile rxFile = loadModelFile(cfg.files.rxAmi);
@@ -89,15 +209,8 @@ LinkResult runLink(const LinkConfig& cfg) {
     std::uint64_t ignore = cfg.ignoreBits ? *cfg.ignoreBits : modelIgnore > 0 ? modelIgnore : 1000;
     if (cfg.runTd) {
         if (!cfg.ignoreBits) ignore = std::min(ignore, cfg.bits / 2);
-        if (ignore >= cfg.bits)
-            throw std::invalid_argument("the bits to ignore (" + std::to_string(ignore) +
-                                        ") must be fewer than the bits simulated (" +
-                                        std::to_string(cfg.bits) + ")");
-    }
-
-    if (cfg.runTd) {
         for (const AmiModelFile* f : {&txFile, &rxFile})
-            if (f->infoValue("GetWave_Exists") == std::optional<std::string>("False"))
+            if (declaresFalse(*f, "GetWave_Exists"))
                 throw std::runtime_error("model " + f->rootName +
                                          " declares no AMI_GetWave (GetWave_Exists False); "
                                          "run it with --mode stat");
@@ -105,39 +218,47 @@ LinkResult runLink(const LinkConfig& cfg) {
     AmiLibrary txLib(cfg.files.txLibrary, cfg.runTd);
     AmiLibrary rxLib(cfg.files.rxLibrary, cfg.runTd);
 
-    ChannelImpulse ch;
-    if (cfg.s4pFile.empty()) {
-        LossyLineOptions lo;
-        lo.lossDbAtNyquist = cfg.lossDb;
-        lo.nyquistHz = cfg.bitRate / 2;
-        lo.skinFraction = cfg.skinFraction;
-        ch = buildLossyLine(lo, dt, spb);
-    } else {
-        ch = buildFromS4p(cfg.s4pFile, cfg.ports, dt, spb);
-    }
-    if (std::all_of(ch.impulse.begin(), ch.impulse.end(), [](double v) { return v == 0.0; }))
-        throw std::runtime_error("the channel (" + ch.description +
-                                 ") passes no signal; check the port numbering (--ports)");
-    res.channelDescription = ch.description;
-    res.channelLossAtNyquistDb = -20 * std::log10(std::abs(frequencyResponse(ch, cfg.bitRate / 2)));
-
+    const ChannelImpulse& ch = channel.impulse;
+    res.channelImpulse = ch.impulse;
     std::vector<double> row = ch.impulse;
     row.resize(row.size() + static_cast<std::size_t>(kRowPaddingBits * spb), 0.0);
     res.impulseSamples = row.size();
 
     // IBIS-AMI order: the transmitter equalises the channel impulse, the receiver the result.
-    auto initModel = [&](const AmiLibrary& lib, const AmiModelFile& f, ModelRun& run) {
+    auto initModel = [&](const AmiLibrary& lib, const AmiModelFile& f, const AmiModelFile& other,
+                         ModelRun& run, const char* role, bool& returnsImpulse) {
         const std::vector<double> before = row;
         auto inst = std::make_unique<AmiInstance>(lib, row, dt, res.bitTime, run.parametersIn);
         run.message = inst->message();
         run.parametersOut = inst->initParametersOut();
+        run.console = inst->console();
         run.outputs = numericOutputs(run.parametersOut);
-        if (f.infoValue("Init_Returns_Impulse") == std::optional<std::string>("False"))
-            row = before;
+        // a library given for the wrong role answers with the other model's root name
+        const std::string answered = rootNameOf(run.parametersOut);
+        if (!answered.empty() && answered != f.rootName) {
+            if (answered == other.rootName && other.rootName != f.rootName)
+                throw std::runtime_error(std::string("the ") + role + " library '" + lib.path() +
+                                         "' answers as " + answered +
+                                         ", the other model of the "
+                                         "link: is it given for the wrong role?");
+            res.warnings.push_back(std::string("the ") + role + " library answers as " + answered +
+                                   " while its .ami file is rooted at " + f.rootName);
+        }
+        returnsImpulse = !declaresFalse(f, "Init_Returns_Impulse");
+        if (!returnsImpulse) row = before;
         return inst;
     };
-    auto tx = initModel(txLib, txFile, res.tx);
-    auto rx = initModel(rxLib, rxFile, res.rx);
+    auto tx = initModel(txLib, txFile, rxFile, res.tx, "transmitter", res.txReturnsImpulse);
+    res.txImpulse = row;
+    // The receiver's output range is measured before the real receiver starts, so that
+    // diagnostic files the real instance writes are not overwritten by the probe. The probe
+    // gets the same impulse as the real receiver: a receiver that adapts its gains to the
+    // impulse then chooses the same gains in both.
+    if (cfg.runTd && cfg.probeOutputRange)
+        res.rxOutputRange = probeOutputRange(rxLib, row, dt, res.bitTime, res.rx.parametersIn, spb);
+    auto rx = initModel(rxLib, rxFile, txFile, res.rx, "receiver", res.rxReturnsImpulse);
+    res.linkImpulse = row;
+    res.adaptedGains = adaptedGains(res.rx.message);
 
     const double txRj = outputOrInfo(res.tx, txFile, "Tx_Rj");
     const double rxRj = outputOrInfo(res.rx, rxFile, "Rx_Rj");
@@ -145,11 +266,14 @@ LinkResult runLink(const LinkConfig& cfg) {
     // The models report deterministic jitter and duty-cycle distortion as half their
     // peak-to-peak value (the offset of each Dirac); the two duty-cycle sources are taken as
     // aligned, so their peak-to-peak values add.
-    res.jitter.djPp = 2 * outputOrInfo(res.tx, txFile, "Tx_Dj");
-    res.jitter.dcdPp =
-        2 * (outputOrInfo(res.tx, txFile, "Tx_DCD") + outputOrInfo(res.rx, rxFile, "Rx_DCD"));
+    const double txDj = outputOrInfo(res.tx, txFile, "Tx_Dj");
+    const double txDcd = outputOrInfo(res.tx, txFile, "Tx_DCD");
+    const double rxDcd = outputOrInfo(res.rx, rxFile, "Rx_DCD");
+    res.jitter.djPp = 2 * txDj;
+    res.jitter.dcdPp = 2 * (txDcd + rxDcd);
     res.sensitivity = outputOrInfo(res.rx, rxFile, "Rx_Receiver_Sensitivity");
 
+    res.channelPulse = makePulse(ch.impulse, dt, spb, cfg.amplitude);
     res.pulse = makePulse(row, dt, spb, cfg.amplitude);
     if (!(res.pulse.mainCursor() > 0))
         throw std::runtime_error(
@@ -160,33 +284,60 @@ LinkResult runLink(const LinkConfig& cfg) {
         so.ber = cfg.ber;
         so.jitter = res.jitter;
         so.sensitivity = res.sensitivity;
+        auto progress = std::make_shared<Progress>("statistical eye", 0, cfg.quiet, "phases");
+        so.progress = [progress](int done, int total) { progress->update(done, total); };
         res.stat = computeStatEye(res.pulse, so);
+        progress->finish();
+        if (res.stat->jitterCut)
+            res.warnings.push_back("the jitter the models report reaches beyond " +
+                                   num(kMaxJitterSpanUi) +
+                                   " UI either side and was cut there: the statistical eye is "
+                                   "closed by jitter alone");
     }
 
     if (cfg.runTd) {
         Prbs prbs(cfg.prbsOrder);
-        std::vector<std::uint8_t> bits(cfg.bits);
-        for (auto& b : bits) b = static_cast<std::uint8_t>(prbs.next());
+        std::vector<bool> bits(cfg.bits);
+        for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = prbs.next() != 0;
+        if (cfg.tdJitter) {
+            res.tdTxJitter = EdgeJitter{txRj, txDj, txDcd};
+            res.tdRxJitter = SamplingJitter{rxRj, rxDcd};
+        }
+        NrzStimulus stimulus(bits, spb, dt, cfg.amplitude, res.tdTxJitter, cfg.seed);
         std::vector<double> taps = ch.impulse;
         for (double& t : taps) t *= dt;
-        BlockConvolver channel(std::move(taps));
-        TdEye eye(bits, spb, dt, res.pulse.mainIndex, ignore);
-        Progress progress("time domain", cfg.bits, cfg.quiet);
+        BlockConvolver convolver(std::move(taps));
+        TdEyeOptions eo;
+        eo.samplesPerBit = spb;
+        eo.sampleInterval = dt;
+        eo.mainIndex = res.pulse.mainIndex;
+        eo.ignoreBits = ignore;
+        eo.jitter = res.tdRxJitter;
+        eo.seed = cfg.seed * 0x9E3779B97F4A7C15ull + 1;
+        eo.sensitivity = res.sensitivity;
+        // the largest level the linear link can reach, with room for the models' own overshoot
+        double reach = 0;
+        const std::size_t step = static_cast<std::size_t>(spb);
+        for (std::size_t i = res.pulse.mainIndex % step; i < res.pulse.samples.size(); i += step)
+            reach += std::abs(res.pulse.samples[i]);
+        eo.levelRange = 1.5 * std::max(reach, res.pulse.mainCursor());
+        TdEye eye(bits, eo);
+        ClockRecoveryStats cdr(res.bitTime);
+        Progress progress("time domain", cfg.bits, cfg.quiet, "bits");
         std::vector<double> wave, clocks;
         for (std::uint64_t first = 0; first < cfg.bits;
              first += static_cast<std::uint64_t>(cfg.blockBits)) {
             const std::uint64_t n = std::min<std::uint64_t>(
                 static_cast<std::uint64_t>(cfg.blockBits), cfg.bits - first);
-            wave.resize(n * static_cast<std::uint64_t>(spb));
-            for (std::uint64_t b = 0; b < n; ++b) {
-                const double level = bits[first + b] ? cfg.amplitude : -cfg.amplitude;
-                std::fill_n(wave.begin() + static_cast<long>(b * static_cast<std::uint64_t>(spb)),
-                            spb, level);
-            }
+            stimulus.next(n, wave);
             tx->getWave(wave, clocks);
-            channel.process(wave);
+            convolver.process(wave);
             rx->getWave(wave, clocks);
             eye.addBlock(wave, clocks);
+            cdr.add(clocks);
+            std::vector<DfeTap> reported = dfeTapReport(rx->lastParametersOut());
+            if (!reported.empty())
+                res.dfeTaps.push_back(DfeTapSnapshot{first + n, std::move(reported)});
             progress.update(first + n);
         }
         progress.finish();
@@ -194,9 +345,38 @@ LinkResult runLink(const LinkConfig& cfg) {
         res.tdBits = cfg.bits;
         res.tdIgnoreBits = ignore;
         res.td = eye.finish();
+        if (res.td->clockTimes > 1) res.clock = cdr.finish();
         res.tx.lastParametersOut = tx->lastParametersOut();
         res.rx.lastParametersOut = rx->lastParametersOut();
+        res.tx.console = tx->console();
+        res.rx.console = rx->console();
+        if (res.rxOutputRange) {
+            const double limit = std::min(res.rxOutputRange->high, -res.rxOutputRange->low);
+            res.rxOutputLimited = res.td->peakAbs >= kLimitShare * limit;
+            if (res.rxOutputLimited)
+                res.warnings.push_back(
+                    "the receiver's time-domain output reaches its amplitude limit (peak " +
+                    num(res.td->peakAbs * 1e3, 4) + " mV; its amplitude curves allow " +
+                    num(res.rxOutputRange->low * 1e3, 4) + " .. " +
+                    num(res.rxOutputRange->high * 1e3, 4) +
+                    " mV): the curves compress the waveform but are not applied to the "
+                    "impulse, so the time-domain eye (signal " +
+                    num(res.td->signalLevel * 1e3, 4) +
+                    " mV at the sampling point) and the statistical eye (main cursor " +
+                    num(res.pulse.mainCursor() * 1e3, 4) +
+                    " mV) differ. This is the model's "
+                    "behaviour");
+        }
     }
+    if (cfg.frequencyResponse) {
+        // up to 1.5 times the bit rate: the band a bit's edges occupy, and a little beyond
+        const double fMax = std::min(0.5 / dt, 1.5 * cfg.bitRate);
+        res.frequency =
+            linkFrequencyResponse(res.channelImpulse, res.txImpulse, res.linkImpulse, dt, fMax,
+                                  kFrequencyPoints, res.txReturnsImpulse, res.rxReturnsImpulse);
+    }
+    collectModelWarnings(res.tx);
+    collectModelWarnings(res.rx);
     return res;
 }
 

@@ -8,12 +8,32 @@
 #include <vector>
 
 #include "amisim/ami_file.hpp"
+#include "amisim/amplitude_probe.hpp"
+#include "amisim/channel.hpp"
+#include "amisim/channel_checks.hpp"
+#include "amisim/clock_recovery.hpp"
+#include "amisim/frequency_response.hpp"
 #include "amisim/kit_files.hpp"
+#include "amisim/model_messages.hpp"
+#include "amisim/port_detection.hpp"
 #include "amisim/stat_eye.hpp"
+#include "amisim/stimulus.hpp"
 #include "amisim/td_eye.hpp"
 #include "amisim/touchstone.hpp"
 
 namespace amisim {
+
+// What amisim accepts: beyond these a run is refused before any work, since its sizes (and
+// time) would run away. The models report their own legal ranges as warnings.
+struct LinkLimits {
+    static constexpr double minBitRate = 1e8, maxBitRate = 1e11;
+    static constexpr int minSamplesPerBit = 2, maxSamplesPerBit = 1024;
+    static constexpr std::uint64_t minBits = 100, maxBits = 1000000000;
+    static constexpr std::uint64_t maxBlockSamples = std::uint64_t{1} << 24;
+    static constexpr double maxAmplitude = 5.0;
+    static constexpr double minBer = 1e-30, maxBer = 0.1;
+    static constexpr double maxLossDb = 80.0;
+};
 
 struct LinkConfig {
     std::string kitDir;
@@ -24,16 +44,24 @@ struct LinkConfig {
     double amplitude = 0.5;  // NRZ levels +-amplitude volts
     double lossDb = 20.0;    // built-in line: loss at Nyquist
     double skinFraction = 0.35;
-    std::string s4pFile;  // replaces the built-in line when set
-    PortOrder ports = PortOrder::Pairs12_34;
+    std::string s4pFile;             // replaces the built-in line when set
+    std::optional<PortOrder> ports;  // empty: found from the file's low-frequency data
     int prbsOrder = 31;
     std::uint64_t bits = 100000;
     std::optional<std::uint64_t> ignoreBits;  // default: the models' Ignore_Bits, else 1000
     int blockBits = 1024;
     double ber = 1e-12;
+    bool tdJitter = true;    // the models' jitter on the time-domain edges and sampling instants
+    std::uint64_t seed = 1;  // of the time-domain jitter
+    bool probeOutputRange = true;   // measure the receiver's output range (time domain)
+    bool frequencyResponse = true;  // compute the parts' frequency responses
     std::vector<ParamOverride> txOverrides, rxOverrides;
     bool quiet = false;
 };
+
+// Throws std::invalid_argument with a clear message when a setting lies outside LinkLimits or
+// settings contradict each other.
+void validateConfig(const LinkConfig& cfg);
 
 struct ModelRun {
     std::string library, amiFile, rootName;
@@ -42,26 +70,66 @@ struct ModelRun {
     std::string parametersOut;      // from AMI_Init
     std::string lastParametersOut;  // after the last AMI_GetWave (time-domain mode)
     std::map<std::string, double> outputs;
+    std::string console;                // what it printed on standard output
+    std::vector<std::string> warnings;  // its warning lines, console lines and Params_Valid False
+    std::optional<bool> paramsValid;
+};
+
+struct ChannelInfo {
+    std::string type;  // "lossy_line" or "touchstone"
+    std::string description;
+    double lossAtNyquistDb = 0;
+    bool nyquistCovered = true;      // false when measured data stop below Nyquist
+    std::optional<PortOrder> ports;  // the numbering used (Touchstone)
+    bool portsDetected = false;      // found from the data rather than given
+    std::optional<PortDetection> detection;
+    std::optional<ChannelCheck> check;
+};
+
+struct PreparedChannel {
+    ChannelImpulse impulse;
+    ChannelInfo info;
+    std::vector<std::string> warnings;
+};
+
+// Builds the channel of `cfg` at its sample interval, with the checks of a measured file.
+PreparedChannel prepareChannel(const LinkConfig& cfg);
+
+struct DfeTapSnapshot {
+    std::uint64_t bit = 0;  // bits sent when the receiver reported these taps
+    std::vector<DfeTap> taps;
 };
 
 struct LinkResult {
-    std::string channelDescription;
+    ChannelInfo channel;
     double sampleInterval = 0, bitTime = 0;
     std::size_t impulseSamples = 0;
-    double channelLossAtNyquistDb = 0;
     ModelRun tx, rx;
-    std::vector<std::string> warnings;
-    PulseResponse pulse;
+    std::vector<std::string> warnings;  // amisim's own: settings, channel, amplitude limits
+    // impulse responses (1/s): the channel, after the transmitter's AMI_Init, after both
+    std::vector<double> channelImpulse, txImpulse, linkImpulse;
+    bool txReturnsImpulse = true, rxReturnsImpulse = true;
+    PulseResponse channelPulse, pulse;
     JitterBudget jitter;
     double sensitivity = 0;
+    std::optional<AdaptedGains> adaptedGains;
     std::optional<StatEyeResult> stat;
     std::optional<TdEyeResult> td;
+    EdgeJitter tdTxJitter;
+    SamplingJitter tdRxJitter;
     std::uint64_t tdBits = 0, tdIgnoreBits = 0;
     double tdSeconds = 0;
+    std::optional<ClockRecoveryResult> clock;
+    std::vector<DfeTapSnapshot> dfeTaps;  // after every block that reported taps
+    std::optional<LinkFrequencyResponse> frequency;
+    std::optional<OutputRange> rxOutputRange;
+    bool rxOutputLimited = false;  // the time-domain waveform reached the receiver's range
 };
 
 // Runs the link; throws std::runtime_error (or a subclass) with a clear message on any
-// failure of the inputs or the models.
+// failure of the inputs or the models. The second form reuses a channel already built for the
+// same bit rate and samples per bit.
 LinkResult runLink(const LinkConfig& cfg);
+LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel);
 
 }  // namespace amisim

@@ -20,27 +20,45 @@ double pulseAt(const std::vector<double>& p, double x) {
 }
 
 // Distribution of sampling-time offsets on a grid of `step` seconds, index 0 at offset -span.
-std::vector<double> jitterWeights(const JitterBudget& j, double step, int& span) {
+// Nothing reaches beyond `maxSpan` steps either side: what would is cut off (and `cut` set).
+std::vector<double> jitterWeights(const JitterBudget& j, double step, int maxSpan, int& span,
+                                  bool& cut) {
     std::vector<double> w{1.0};
     span = 0;
+    cut = false;
+    // the kernels are sparse (two Diracs) or short, so only their non-zero entries are visited
     auto convolve = [&](const std::vector<double>& k, int kspan) {
         std::vector<double> out(w.size() + k.size() - 1, 0.0);
-        for (std::size_t a = 0; a < w.size(); ++a)
-            for (std::size_t b = 0; b < k.size(); ++b) out[a + b] += w[a] * k[b];
+        for (std::size_t b = 0; b < k.size(); ++b) {
+            if (k[b] == 0.0) continue;
+            for (std::size_t a = 0; a < w.size(); ++a) out[a + b] += w[a] * k[b];
+        }
         w = std::move(out);
         span += kspan;
     };
     if (j.rjRms > 0) {
-        const int s = static_cast<int>(std::ceil(8 * j.rjRms / step));
+        int s = static_cast<int>(std::ceil(8 * j.rjRms / step));
+        if (s > maxSpan) {
+            s = maxSpan;
+            cut = true;
+        }
         std::vector<double> g(static_cast<std::size_t>(2 * s + 1));
         auto cdf = [&](double t) { return 0.5 * std::erfc(-t / (j.rjRms * std::sqrt(2.0))); };
-        for (int i = -s; i <= s; ++i)
+        double sum = 0;
+        for (int i = -s; i <= s; ++i) {
             g[static_cast<std::size_t>(i + s)] = cdf((i + 0.5) * step) - cdf((i - 0.5) * step);
+            sum += g[static_cast<std::size_t>(i + s)];
+        }
+        for (double& v : g) v /= sum;
         convolve(g, s);
     }
     for (double pp : {j.djPp, j.dcdPp}) {
         if (!(pp > 0)) continue;
-        const double x = pp / 2 / step;  // Diracs at +-x grid steps, split between neighbours
+        double x = pp / 2 / step;  // Diracs at +-x grid steps, split between neighbours
+        if (x > maxSpan) {
+            x = maxSpan;
+            cut = true;
+        }
         const int s = static_cast<int>(std::ceil(x));
         std::vector<double> d(static_cast<std::size_t>(2 * s + 1), 0.0);
         const int lo = static_cast<int>(std::floor(x));
@@ -50,6 +68,17 @@ std::vector<double> jitterWeights(const JitterBudget& j, double step, int& span)
             if (f > 0) d[static_cast<std::size_t>(s + sign * (lo + 1))] += 0.5 * f;
         }
         convolve(d, s);
+    }
+    // the combined span is cut too: the far ends of the sum carry little weight
+    if (span > maxSpan) {
+        const int extra = span - maxSpan;
+        std::vector<double> kept(w.begin() + extra, w.end() - extra);
+        double sum = 0;
+        for (double v : kept) sum += v;
+        for (double& v : kept) v /= sum;
+        w = std::move(kept);
+        span = maxSpan;
+        cut = true;
     }
     return w;
 }
@@ -98,7 +127,9 @@ StatEyeResult computeStatEye(const PulseResponse& pulse, const StatEyeOptions& o
     const double bitTime = spb * pulse.sampleInterval;
     const double stepSamples = spb / P;
     int J = 0;
-    const std::vector<double> w = jitterWeights(opt.jitter, bitTime / P, J);
+    bool jitterCut = false;
+    const int maxSpan = static_cast<int>(std::ceil(kMaxJitterSpanUi * P));
+    const std::vector<double> w = jitterWeights(opt.jitter, bitTime / P, maxSpan, J, jitterCut);
 
     // grid phases g = -P-J .. P+J-1 (steps from the main cursor)
     const int G0 = -P - J, G1 = P + J;
@@ -128,7 +159,10 @@ StatEyeResult computeStatEye(const PulseResponse& pulse, const StatEyeOptions& o
     std::vector<PhaseDistribution> dist;
     dist.reserve(cursors.size());
     std::vector<double> pmf(static_cast<std::size_t>(B)), next(static_cast<std::size_t>(B));
+    const int totalPhases = static_cast<int>(cursors.size());
     for (const std::vector<double>& c : cursors) {
+        if (opt.progress && dist.size() % 16 == 0)
+            opt.progress(static_cast<int>(dist.size()), totalPhases);
         PhaseDistribution d;
         d.main = c[static_cast<std::size_t>(-kmin)];
         std::fill(pmf.begin(), pmf.end(), 0.0);
@@ -194,6 +228,8 @@ StatEyeResult computeStatEye(const PulseResponse& pulse, const StatEyeOptions& o
         dist.push_back(std::move(d));
     }
 
+    if (opt.progress) opt.progress(totalPhases, totalPhases);
+
     // P(isi <= y) between grid points; the mass of bin i sits at its centre, so the cdf
     // rises linearly across the bin.
     auto cdfAt = [&](const std::vector<double>& cdf, double y) {
@@ -207,6 +243,10 @@ StatEyeResult computeStatEye(const PulseResponse& pulse, const StatEyeOptions& o
     };
 
     StatEyeResult r;
+    r.jitterCut = jitterCut;
+    for (double level = 1e-3; level > opt.ber * 1.0000001; level *= 1e-3)
+        r.contours.push_back(BerContour{level, {}});
+    r.contours.push_back(BerContour{opt.ber, {}});
     r.voltageBins = B;
     r.vMin = -vmax;
     r.vMax = vmax;
@@ -225,17 +265,22 @@ StatEyeResult computeStatEye(const PulseResponse& pulse, const StatEyeOptions& o
             edges[static_cast<std::size_t>(e)] = F;
         }
         // inner boundary of the "1" level: the voltage below which the BER is reached
-        double v1 = -vmax - 0.5 * dv;
-        for (int e = 1; e <= B; ++e) {
+        auto innerAt = [&](double ber) {
+            // the first edge at or above the BER (the edges rise monotonically)
+            const auto it = std::lower_bound(edges.begin() + 1, edges.end(), ber);
+            if (it == edges.end()) return -vmax - 0.5 * dv;
+            const int e = static_cast<int>(it - edges.begin());
             const double a = edges[static_cast<std::size_t>(e - 1)],
                          b = edges[static_cast<std::size_t>(e)];
-            if (b >= opt.ber) {
-                const double t = b > a ? (opt.ber - a) / (b - a) : 0.0;
-                // + half a bin: the mass of a bin sits at its centre, not across it
-                v1 = -vmax + (e - 1.0 + std::clamp(t, 0.0, 1.0)) * dv;
-                break;
-            }
-        }
+            const double t = b > a ? (ber - a) / (b - a) : 0.0;
+            return -vmax + (e - 1.0 + std::clamp(t, 0.0, 1.0)) * dv;
+        };
+        const double v1 = innerAt(opt.ber);
+        for (BerContour& c : r.contours) c.inner.push_back(innerAt(c.ber));
+        // an error is a "1" at or below 0 V (the "0" level mirrors it): F(0), halfway between
+        // the edges either side of the centre bin's middle
+        r.bathtub.push_back(0.5 * (edges[static_cast<std::size_t>(centre)] +
+                                   edges[static_cast<std::size_t>(centre + 1)]));
         r.phaseUi.push_back(static_cast<double>(i) / P);
         r.opening.push_back(2 * v1);
         const std::size_t row = static_cast<std::size_t>(i + P) * static_cast<std::size_t>(B);

@@ -2,6 +2,7 @@
 // Pulse response and statistical eye: the inter-symbol interference distribution at each
 // sampling phase (convolution of the two-valued distributions of every cursor), mixed over
 // the sampling-time jitter the models report.
+#include <functional>
 #include <vector>
 
 namespace amisim {
@@ -30,6 +31,18 @@ struct StatEyeOptions {
     int voltageBins = 4097;
     double sensitivity = 0;  // volts; the latch needs |v| above it, so 2x comes off the height
     JitterBudget jitter;
+    // Called now and then with the work done and the work in all (sampling phases).
+    std::function<void(int done, int total)> progress;
+};
+
+// Jitter beyond this many unit intervals either side is cut off: the eye is long closed by then,
+// and the work grows with the span.
+constexpr double kMaxJitterSpanUi = 2.0;
+
+// Inner boundary of the "1" level at one BER, per display phase (volts; the "0" level mirrors it).
+struct BerContour {
+    double ber = 0;
+    std::vector<double> inner;
 };
 
 struct StatEyeResult {
@@ -39,6 +52,9 @@ struct StatEyeResult {
     double bestPhaseUi = 0;       // sampling phase of the largest opening, from the main cursor
     std::vector<double> phaseUi;  // display phases, -1 .. 1 UI around the main cursor
     std::vector<double> opening;  // 2 * inner boundary at the BER, per display phase (volts)
+    std::vector<double> bathtub;  // bit-error ratio at the threshold 0 V, per display phase
+    std::vector<BerContour> contours;  // every third decade from 1e-3 down to the BER, and the BER
+    bool jitterCut = false;            // the jitter reached past kMaxJitterSpanUi and was cut
     // density[i * voltageBins + j]: probability of voltage bin j at display phase i
     std::vector<double> density;
     int voltageBins = 0;

@@ -1,8 +1,11 @@
 #include "amisim/td_eye.hpp"
 
+#include <gsl/gsl_cdf.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 namespace amisim {
 
@@ -10,113 +13,147 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr std::uint64_t kPictureBits = 4000;
 constexpr int kPictureColumns = 256, kPictureRows = 256, kSubSteps = 8;
+
+// Counter-based random numbers: bit k's jitter depends on k and the seed only, whatever order
+// the bits are sampled in.
+std::uint64_t splitmix(std::uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+double unitOpen(std::uint64_t x) {  // in (0, 1)
+    return (static_cast<double>(x >> 11) + 0.5) * (1.0 / 9007199254740992.0);
+}
+
+// The tail fitted on the Q scale: the share of a level nearest the threshold.
+constexpr double kTailShare = 0.1;
+
+double openingOf(const auto& c) {
+    if (c.n1 == 0 || c.n0 == 0) return -kInf;
+    return c.min1 - c.max0;
+}
 }  // namespace
 
-TdEye::PhaseStats TdEye::makeStats(std::size_t n) {
-    return PhaseStats{std::vector<double>(n, kInf), std::vector<double>(n, -kInf),
-                      std::vector<std::uint64_t>(n, 0), std::vector<std::uint64_t>(n, 0)};
+TdEye::TdEye(const std::vector<bool>& bits, const TdEyeOptions& options)
+    : bits_(bits), opt_(options), spb_(std::max(1, options.samplesPerBit)) {
+    columns_ = 2 * spb_ + 1;
+    if (!(opt_.levelRange > 0)) opt_.levelRange = 1.0;
+    ColumnStats empty;
+    empty.hist1.assign(kHistogramBins, 0);
+    empty.hist0.assign(kHistogramBins, 0);
+    for (Sampler* s : {&nominal_, &clocked_})
+        s->stats.assign(2 * kShifts + 1,
+                        std::vector<ColumnStats>(static_cast<std::size_t>(columns_), empty));
+    nextNominalBit_ = opt_.ignoreBits;
+    const std::uint64_t centre =
+        opt_.ignoreBits * static_cast<std::uint64_t>(spb_) + opt_.mainIndex;
+    const std::uint64_t margin = 3u * static_cast<std::uint64_t>(spb_);
+    pictureStart_ = centre > margin ? centre - margin : 0;
 }
 
-void TdEye::update(PhaseStats& s, std::size_t i, bool one, double v) {
-    ++s.count[i];
-    if (one) {
-        s.minOne[i] = std::min(s.minOne[i], v);
-        if (!(v > 0)) ++s.errors[i];
-    } else {
-        s.maxZero[i] = std::max(s.maxZero[i], v);
-        if (v > 0) ++s.errors[i];
+double TdEye::jitterFor(std::int64_t k) {
+    double t = 0;
+    if (opt_.jitter.rjRms > 0) {
+        const std::uint64_t base = splitmix(opt_.seed ^ (static_cast<std::uint64_t>(k) * 2 + 1));
+        const double u1 = unitOpen(base), u2 = unitOpen(splitmix(base));
+        t += opt_.jitter.rjRms * std::sqrt(-2 * std::log(u1)) * std::cos(2 * std::numbers::pi * u2);
     }
+    if (opt_.jitter.dcd > 0) t += (k % 2 == 0) ? opt_.jitter.dcd : -opt_.jitter.dcd;
+    const double limit = 0.5 * spb_ * opt_.sampleInterval;
+    return std::clamp(t, -limit, limit);
 }
 
-TdEye::TdEye(const std::vector<std::uint8_t>& bits, int samplesPerBit, double sampleInterval,
-             std::size_t mainIndex, std::uint64_t ignoreBits)
-    : bits_(bits),
-      spb_(samplesPerBit),
-      dt_(sampleInterval),
-      bitTime_(samplesPerBit * sampleInterval),
-      main_(mainIndex),
-      ignore_(ignoreBits) {
-    for (int s = -kShifts; s <= kShifts; ++s) {
-        phaseStats_.push_back(makeStats(static_cast<std::size_t>(2 * spb_)));
-        clockStats_.push_back(makeStats(static_cast<std::size_t>(spb_ + 1)));
-    }
-    pictureStart_ = ignore_ * static_cast<std::uint64_t>(spb_) + main_;
-    pictureStart_ = pictureStart_ > static_cast<std::uint64_t>(spb_)
-                        ? pictureStart_ - static_cast<std::uint64_t>(spb_)
-                        : 0;
-}
-
-void TdEye::addSamplePhases(std::uint64_t first, const std::vector<double>& wave) {
-    const std::int64_t spb = spb_;
-    const std::int64_t nbits = static_cast<std::int64_t>(bits_.size());
-    for (std::size_t i = 0; i < wave.size(); ++i) {
-        const std::int64_t rel =
-            static_cast<std::int64_t>(first + i) - static_cast<std::int64_t>(main_);
-        const std::int64_t k0 = rel >= 0 ? rel / spb : -((-rel + spb - 1) / spb);
-        // each sample sits at phase o in [-spb, spb) of bits k0 and k0 + 1
-        for (std::int64_t k = k0; k <= k0 + 1; ++k) {
-            if (k < static_cast<std::int64_t>(ignore_)) continue;
-            const std::int64_t o = rel - k * spb;
-            if (o < -spb || o >= spb) continue;
-            for (int sh = -kShifts; sh <= kShifts; ++sh) {
-                const std::int64_t kb = k + sh;
-                if (kb < 0 || kb >= nbits) continue;
-                update(phaseStats_[static_cast<std::size_t>(sh + kShifts)],
-                       static_cast<std::size_t>(o + spb), bits_[static_cast<std::size_t>(kb)] != 0,
-                       wave[i]);
-            }
-        }
-    }
-}
-
-double TdEye::valueAt(double t) const {
-    const double x = t / dt_ - static_cast<double>(windowStart_);
-    if (x < 0 || window_.empty()) return window_.empty() ? 0.0 : window_.front();
+double TdEye::valueAt(double pos) const {
+    if (window_.empty()) return 0.0;
+    const double x = pos - static_cast<double>(windowStart_);
+    if (x <= 0) return window_.front();
     const std::size_t i = static_cast<std::size_t>(x);
     if (i + 1 >= window_.size()) return window_.back();
     const double f = x - static_cast<double>(i);
     return window_[i] + f * (window_[i + 1] - window_[i]);
 }
 
-void TdEye::drainClockTimes(bool final) {
-    const std::uint64_t windowEnd = windowStart_ + window_.size();
+void TdEye::sampleBit(Sampler& s, double ref, std::int64_t k) {
+    const double shift = jitterFor(k) / opt_.sampleInterval;
+    const std::int64_t nbits = static_cast<std::int64_t>(bits_.size());
+    const double binScale = kHistogramBins / (2 * opt_.levelRange);
+    for (int c = 0; c < columns_; ++c) {
+        const double v = valueAt(ref + (c - spb_) + shift);
+        const std::size_t bin = static_cast<std::size_t>(
+            std::clamp((v + opt_.levelRange) * binScale, 0.0, kHistogramBins - 1.0));
+        for (int sh = -kShifts; sh <= kShifts; ++sh) {
+            if (s.shift >= 0 && sh + kShifts != s.shift) continue;
+            const std::int64_t kb = k + sh;
+            if (kb < 0 || kb >= nbits) continue;
+            ColumnStats& st =
+                s.stats[static_cast<std::size_t>(sh + kShifts)][static_cast<std::size_t>(c)];
+            if (bits_[static_cast<std::size_t>(kb)] != 0) {
+                st.min1 = st.n1 == 0 ? v : std::min(st.min1, v);
+                ++st.n1;
+                st.sum1 += v;
+                ++st.hist1[bin];
+                if (!(v > 0)) ++st.errors;
+            } else {
+                st.max0 = st.n0 == 0 ? v : std::max(st.max0, v);
+                ++st.n0;
+                st.sum0 += v;
+                ++st.hist0[bin];
+                if (v > 0) ++st.errors;
+            }
+        }
+    }
+    if (s.pictureRefs.size() < kPictureBits) s.pictureRefs.push_back(ref);
+    if (++s.bits == kDecideBits) s.shift = static_cast<int>(choose(s, &s == &clocked_).first);
+}
+
+void TdEye::drainNominal() {
+    // a receiver that returns clock times is sampled at them only
+    if (clockCount_ > 0) return;
+    const double end = static_cast<double>(windowStart_ + window_.size());
+    const double reach = 1.5 * spb_ + 2;  // two unit intervals plus the largest jitter
+    while (nextNominalBit_ < bits_.size()) {
+        const double ref =
+            static_cast<double>(nextNominalBit_) * spb_ + static_cast<double>(opt_.mainIndex);
+        if (ref + reach >= end) break;
+        sampleBit(nominal_, ref, static_cast<std::int64_t>(nextNominalBit_));
+        ++nextNominalBit_;
+    }
+}
+
+void TdEye::drainClocks(bool final) {
+    const double end = static_cast<double>(windowStart_ + window_.size());
+    const double reach = 1.5 * spb_ + 2;
     std::size_t used = 0;
     for (; used < pendingClocks_.size(); ++used) {
-        const double tc = pendingClocks_[used] + bitTime_ / 2;  // data instant
-        const double lastNeeded = (tc + bitTime_ / 2) / dt_ + 1;
-        if (lastNeeded >= static_cast<double>(windowEnd)) {
+        // the data are sampled half a bit after each clock time
+        const double ref = pendingClocks_[used] / opt_.sampleInterval + 0.5 * spb_;
+        if (ref + reach >= end) {
             if (final) continue;
             break;
         }
-        if ((tc - bitTime_ / 2) / dt_ < static_cast<double>(windowStart_)) continue;
-        const std::int64_t k = std::llround((tc - static_cast<double>(main_) * dt_) / bitTime_);
-        if (k < static_cast<std::int64_t>(ignore_)) continue;
-        for (int j = 0; j <= spb_; ++j) {
-            const double v = valueAt(tc + (j - spb_ / 2) * dt_);
-            for (int sh = -kShifts; sh <= kShifts; ++sh) {
-                const std::int64_t kb = k + sh;
-                if (kb < 0 || kb >= static_cast<std::int64_t>(bits_.size())) continue;
-                update(clockStats_[static_cast<std::size_t>(sh + kShifts)],
-                       static_cast<std::size_t>(j), bits_[static_cast<std::size_t>(kb)] != 0, v);
-            }
-        }
+        if (ref - reach < static_cast<double>(windowStart_)) continue;
+        const std::int64_t k = std::llround((ref - static_cast<double>(opt_.mainIndex)) / spb_);
+        if (k < static_cast<std::int64_t>(opt_.ignoreBits)) continue;
+        sampleBit(clocked_, ref, k);
     }
     pendingClocks_.erase(pendingClocks_.begin(), pendingClocks_.begin() + static_cast<long>(used));
 }
 
 void TdEye::addBlock(const std::vector<double>& wave, const std::vector<double>& clockTimes) {
     const std::uint64_t first = samplesSeen_;
-    addSamplePhases(first, wave);
     samplesSeen_ += wave.size();
-
+    const std::uint64_t ignoreFrom =
+        opt_.ignoreBits * static_cast<std::uint64_t>(spb_) + opt_.mainIndex;
     const std::uint64_t picEnd =
-        pictureStart_ + (kPictureBits + 2) * static_cast<std::uint64_t>(spb_);
+        pictureStart_ + (kPictureBits + 6) * static_cast<std::uint64_t>(spb_);
     for (std::size_t i = 0; i < wave.size(); ++i) {
         const std::uint64_t s = first + i;
+        if (s >= ignoreFrom) peakAbs_ = std::max(peakAbs_, std::abs(wave[i]));
         if (s >= pictureStart_ && s < picEnd)
             pictureSamples_.push_back(static_cast<float>(wave[i]));
     }
-
     window_.insert(window_.end(), wave.begin(), wave.end());
     for (double t : clockTimes) {
         ++clockCount_;
@@ -124,14 +161,18 @@ void TdEye::addBlock(const std::vector<double>& wave, const std::vector<double>&
         lastClock_ = t;
         pendingClocks_.push_back(t);
     }
-    drainClockTimes(false);
-    // keep what pending clock times and the next block's early clock times may still need
-    std::uint64_t keepFrom = samplesSeen_ > 4u * static_cast<std::uint64_t>(spb_)
-                                 ? samplesSeen_ - 4u * static_cast<std::uint64_t>(spb_)
-                                 : 0;
+    drainNominal();
+    drainClocks(false);
+    // keep what the pending bits and the next block's early clock times may still need
+    const std::uint64_t back = 4u * static_cast<std::uint64_t>(spb_);
+    std::uint64_t keepFrom = samplesSeen_ > back ? samplesSeen_ - back : 0;
+    const double nominalRef =
+        static_cast<double>(nextNominalBit_) * spb_ + static_cast<double>(opt_.mainIndex);
+    keepFrom =
+        std::min(keepFrom, static_cast<std::uint64_t>(std::max(0.0, nominalRef - 2.0 * spb_)));
     if (!pendingClocks_.empty()) {
-        const double need = std::max(0.0, pendingClocks_.front() / dt_ - 2.0);
-        keepFrom = std::min(keepFrom, static_cast<std::uint64_t>(need));
+        const double need = pendingClocks_.front() / opt_.sampleInterval - 2.0 * spb_;
+        keepFrom = std::min(keepFrom, static_cast<std::uint64_t>(std::max(0.0, need)));
     }
     if (keepFrom > windowStart_) {
         const std::uint64_t drop = std::min<std::uint64_t>(keepFrom - windowStart_, window_.size());
@@ -140,74 +181,88 @@ void TdEye::addBlock(const std::vector<double>& wave, const std::vector<double>&
     }
 }
 
-TdEyeResult TdEye::finish() {
-    drainClockTimes(true);
-    TdEyeResult r;
-    r.clockTimes = clockCount_;
-    if (clockCount_ > 1)
-        r.meanClockPeriod = (lastClock_ - firstClock_) / static_cast<double>(clockCount_ - 1);
-
-    auto opening = [](const PhaseStats& s, std::size_t i) {
-        if (std::isinf(s.minOne[i]) || std::isinf(s.maxZero[i])) return -kInf;
-        return s.minOne[i] - s.maxZero[i];
-    };
-    auto counted = [](const PhaseStats& s, std::size_t i) {
-        return !std::isinf(s.minOne[i]) || !std::isinf(s.maxZero[i]);
-    };
-
-    const std::size_t centreClock = static_cast<std::size_t>(spb_ / 2);
-    bool clockData = false;
-    for (const PhaseStats& s : clockStats_) clockData = clockData || counted(s, centreClock);
-    if (clockData) {
-        r.usedClockTimes = true;
-        std::size_t best = kShifts;
-        for (std::size_t s = 0; s < clockStats_.size(); ++s)
-            if (clockStats_[s].errors[centreClock] < clockStats_[best].errors[centreClock])
-                best = s;
-        const PhaseStats& st = clockStats_[best];
-        r.bitShift = static_cast<int>(best) - kShifts;
-        r.opening = opening(st, centreClock);
-        r.bitErrors = st.errors[centreClock];
-        r.sampledBits = st.count[centreClock];
-        std::size_t a = centreClock, b = centreClock;
-        if (r.opening > 0) {
-            while (a > 0 && opening(st, a - 1) > 0) --a;
-            while (b + 1 < st.minOne.size() && opening(st, b + 1) > 0) ++b;
-            r.eyeWidth = std::min(1.0, static_cast<double>(b - a) / spb_);
-        }
+std::pair<std::size_t, std::size_t> TdEye::choose(const Sampler& s, bool clock) const {
+    std::size_t shift = kShifts, col = static_cast<std::size_t>(spb_);
+    auto candidate = [&](std::size_t h) { return s.shift < 0 || static_cast<int>(h) == s.shift; };
+    if (s.shift >= 0) shift = static_cast<std::size_t>(s.shift);
+    if (clock) {
+        for (std::size_t h = 0; h < s.stats.size(); ++h)
+            if (candidate(h) && s.stats[h][col].errors < s.stats[shift][col].errors) shift = h;
     } else {
-        // best phase searched within the central unit interval
-        double bestOpen = -kInf;
-        std::size_t bestShift = kShifts, bestPhase = static_cast<std::size_t>(spb_);
-        for (std::size_t s = 0; s < phaseStats_.size(); ++s) {
+        // the widest opening; among equal ones the phase nearest the bit centre, then no shift
+        double best = -kInf;
+        int bestOffset = 0;
+        for (std::size_t h = 0; h < s.stats.size(); ++h) {
+            if (!candidate(h)) continue;
             for (int o = -spb_ / 2; o < spb_ - spb_ / 2; ++o) {
-                const std::size_t i = static_cast<std::size_t>(o + spb_);
-                const double op = opening(phaseStats_[s], i);
-                if (op > bestOpen || (op == bestOpen && s == static_cast<std::size_t>(kShifts))) {
-                    bestOpen = op;
-                    bestShift = s;
-                    bestPhase = i;
+                const std::size_t c = static_cast<std::size_t>(o + spb_);
+                const double op = openingOf(s.stats[h][c]);
+                bool better = false;
+                if (!(op > -kInf)) {
+                    better = false;  // a column that has not seen both levels
+                } else if (!(best > -kInf)) {
+                    better = true;
+                } else {
+                    const double tol = 1e-12 * std::max(1.0, std::abs(best));
+                    better = op > best + tol || (std::abs(op - best) <= tol &&
+                                                 (std::abs(o) < std::abs(bestOffset) ||
+                                                  (std::abs(o) == std::abs(bestOffset) &&
+                                                   h == static_cast<std::size_t>(kShifts))));
+                }
+                if (better) {
+                    best = op;
+                    bestOffset = o;
+                    shift = h;
+                    col = c;
                 }
             }
         }
-        const PhaseStats& st = phaseStats_[bestShift];
-        r.bitShift = static_cast<int>(bestShift) - kShifts;
-        r.opening = bestOpen;
-        r.bitErrors = st.errors[bestPhase];
-        r.sampledBits = st.count[bestPhase];
-        r.bestPhaseUi = (static_cast<double>(bestPhase) - spb_) / spb_;
-        if (bestOpen > 0) {
-            std::size_t a = bestPhase, b = bestPhase;
-            while (a > 0 && opening(st, a - 1) > 0) --a;
-            while (b + 1 < st.minOne.size() && opening(st, b + 1) > 0) ++b;
-            r.eyeWidth = std::min(1.0, static_cast<double>(b - a) / spb_);
-        }
+    }
+    return {shift, col};
+}
+
+TdEyeResult TdEye::evaluate(const Sampler& s, bool clock) const {
+    TdEyeResult r;
+    r.usedClockTimes = clock;
+    const auto [shift, col] = choose(s, clock);
+    const std::vector<ColumnStats>& st = s.stats[shift];
+    const ColumnStats& at = st[col];
+    r.bitShift = static_cast<int>(shift) - kShifts;
+    r.bestPhaseUi = clock ? 0.0 : (static_cast<double>(col) - spb_) / spb_;
+    r.opening = openingOf(at);
+    r.bitErrors = at.errors;
+    r.sampledBits = at.n1 + at.n0;
+    if (r.sampledBits > 0) r.signalLevel = (at.sum1 - at.sum0) / static_cast<double>(r.sampledBits);
+    const double need = 2 * opt_.sensitivity;
+    if (r.opening > need) {
+        std::size_t a = col, b = col;
+        while (a > 0 && openingOf(st[a - 1]) > need) --a;
+        while (b + 1 < st.size() && openingOf(st[b + 1]) > need) ++b;
+        r.eyeWidth = std::min(1.0, static_cast<double>(b - a) / spb_);
     }
     if (std::isinf(r.opening)) r.opening = 0;
-    r.eyeHeight = std::max(0.0, r.opening);
+    r.eyeHeight = std::max(0.0, r.opening - need);
 
-    // picture: the kept samples folded onto two unit intervals around the main cursor
-    if (pictureSamples_.size() > 1) {
+    for (std::size_t c = 0; c < st.size(); ++c) {
+        const ColumnStats& x = st[c];
+        const std::uint64_t n = x.n1 + x.n0;
+        r.phaseUi.push_back((static_cast<double>(c) - static_cast<double>(col)) / spb_);
+        const double op = openingOf(x);
+        r.openingByPhase.push_back(std::isinf(op) ? 0.0 : op);
+        r.berCounted.push_back(n ? static_cast<double>(x.errors) / static_cast<double>(n) : 0.0);
+        const double counted = r.berCounted.back();
+        double fit = n ? (static_cast<double>(x.n1) * tailBer(x.hist1, x.n1, true) +
+                          static_cast<double>(x.n0) * tailBer(x.hist0, x.n0, false)) /
+                             static_cast<double>(n)
+                       : 0.0;
+        // where errors were counted, the count itself is the better figure
+        if (x.errors > 0 || !std::isfinite(fit)) fit = counted;
+        r.berExtrapolated.push_back(fit);
+    }
+
+    // picture: every kept bit's trace over two unit intervals around its sampling point
+    const double offset = clock ? 0.0 : static_cast<double>(col) - spb_;
+    if (pictureSamples_.size() > 1 && !s.pictureRefs.empty()) {
         auto [mn, mx] = std::minmax_element(pictureSamples_.begin(), pictureSamples_.end());
         const double span = std::max(1e-6, static_cast<double>(*mx - *mn));
         r.vMin = *mn - 0.05 * span;
@@ -215,25 +270,82 @@ TdEyeResult TdEye::finish() {
         r.pictureColumns = kPictureColumns;
         r.pictureRows = kPictureRows;
         r.picture.assign(static_cast<std::size_t>(kPictureColumns * kPictureRows), 0.0);
-        const double twoUi = 2.0 * spb_;
-        for (std::size_t i = 0; i + 1 < pictureSamples_.size(); ++i) {
-            for (int u = 0; u < kSubSteps; ++u) {
-                const double f = static_cast<double>(u) / kSubSteps;
+        const double first = static_cast<double>(pictureStart_);
+        const double last = first + static_cast<double>(pictureSamples_.size() - 1);
+        for (double ref0 : s.pictureRefs) {
+            const double ref = ref0 + offset;
+            const double from = std::max(first, std::ceil(ref - spb_));
+            const double to = std::min(last, ref + spb_);
+            const long steps = static_cast<long>((to - from) * kSubSteps);
+            for (long m = 0; m <= steps; ++m) {
+                const double p = from + static_cast<double>(m) / kSubSteps;
+                const double x = p - first;
+                const std::size_t i =
+                    std::min(static_cast<std::size_t>(x), pictureSamples_.size() - 2);
+                const double f = x - static_cast<double>(i);
                 const double v =
                     pictureSamples_[i] + f * (pictureSamples_[i + 1] - pictureSamples_[i]);
-                const double pos =
-                    static_cast<double>(pictureStart_ + i) + f - static_cast<double>(main_);
-                double x = std::fmod(pos + spb_, twoUi);
-                if (x < 0) x += twoUi;
-                const int col =
-                    std::min(kPictureColumns - 1, static_cast<int>(x / twoUi * kPictureColumns));
+                const int c = std::clamp(
+                    static_cast<int>((p - (ref - spb_)) / (2.0 * spb_) * kPictureColumns), 0,
+                    kPictureColumns - 1);
                 const int row =
                     std::clamp(static_cast<int>((v - r.vMin) / (r.vMax - r.vMin) * kPictureRows), 0,
                                kPictureRows - 1);
-                r.picture[static_cast<std::size_t>(col * kPictureRows + row)] += 1.0;
+                r.picture[static_cast<std::size_t>(c * kPictureRows + row)] += 1.0;
             }
         }
     }
+    return r;
+}
+
+// Error share of one level at the threshold 0 V: its histogram's cumulative share from the
+// threshold side, over the inner tail, on the Q scale (Q^-1 of the share), is fitted by a line
+// in the voltage, as a Gaussian tail gives, and read at 0 V. NaN when the tail is too thin.
+double TdEye::tailBer(const std::vector<std::uint32_t>& hist, std::uint64_t n, bool one) const {
+    if (n < 20) return std::nan("");
+    const double width = 2 * opt_.levelRange / kHistogramBins;
+    std::vector<double> xs, ys;
+    std::uint64_t cumulative = 0;
+    for (int k = 0; k < kHistogramBins; ++k) {
+        // walk from the threshold side: up from the bottom for a "1", down from the top for a "0"
+        const int b = one ? k : kHistogramBins - 1 - k;
+        cumulative += hist[static_cast<std::size_t>(b)];
+        if (cumulative == 0) continue;
+        const double share = static_cast<double>(cumulative) / static_cast<double>(n);
+        if (share > kTailShare) break;
+        const double edge = -opt_.levelRange + (one ? b + 1 : b) * width;  // outer bin edge
+        xs.push_back(one ? edge : -edge);  // distance from the threshold, signed
+        ys.push_back(gsl_cdf_ugaussian_Qinv(share));
+    }
+    if (xs.size() < 3) return std::nan("");
+    double mx = 0, my = 0;
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        mx += xs[i];
+        my += ys[i];
+    }
+    mx /= static_cast<double>(xs.size());
+    my /= static_cast<double>(xs.size());
+    double sxy = 0, sxx = 0;
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        sxy += (xs[i] - mx) * (ys[i] - my);
+        sxx += (xs[i] - mx) * (xs[i] - mx);
+    }
+    if (!(sxx > 0)) return std::nan("");
+    const double slope = sxy / sxx;  // a tail thins out away from the level: Q^-1 falls with x
+    if (!(slope < 0)) return std::nan("");
+    const double atZero = my - slope * mx;
+    return gsl_cdf_ugaussian_Q(atZero);
+}
+
+TdEyeResult TdEye::finish() {
+    drainNominal();
+    drainClocks(true);
+    const bool clock = clocked_.bits > 0;
+    TdEyeResult r = evaluate(clock ? clocked_ : nominal_, clock);
+    r.clockTimes = clockCount_;
+    if (clockCount_ > 1)
+        r.meanClockPeriod = (lastClock_ - firstClock_) / static_cast<double>(clockCount_ - 1);
+    r.peakAbs = peakAbs_;
     return r;
 }
 

@@ -1,0 +1,126 @@
+// The summary a run prints on standard output.
+#include <iomanip>
+
+#include "amisim/report.hpp"
+
+namespace amisim {
+
+namespace {
+constexpr std::size_t kMaxSweepRows = 50;
+}
+
+void printSummary(std::ostream& os, const LinkConfig& cfg, const LinkResult& res, bool showMessages,
+                  const SweepResult* sweep) {
+    os << std::fixed;
+    os << "amisim: " << res.tx.rootName << " -> channel -> " << res.rx.rootName << " at "
+       << std::setprecision(4) << cfg.bitRate / 1e9 << " Gb/s, " << cfg.samplesPerBit
+       << " samples per bit\n";
+    os << "  channel: " << res.channel.description << " (" << std::setprecision(2)
+       << res.channel.lossAtNyquistDb << " dB at Nyquist"
+       << (res.channel.nyquistCovered ? "" : ", beyond the measured data") << ")\n";
+    os << "  pulse main cursor: " << std::setprecision(2) << res.pulse.mainCursor() * 1e3
+       << " mV (channel alone: " << res.channelPulse.mainCursor() * 1e3 << " mV)\n";
+    os << std::scientific << std::setprecision(3) << "  jitter: Rj " << res.jitter.rjRms
+       << " s rms, Dj " << res.jitter.djPp << " s pp, DCD " << res.jitter.dcdPp
+       << " s pp; Rx sensitivity " << res.sensitivity << " V\n"
+       << std::fixed;
+    if (res.adaptedGains)
+        os << "  receiver adaptation chose: AC gain " << res.adaptedGains->ac << ", DC gain "
+           << res.adaptedGains->dc << ", VGA gain " << res.adaptedGains->vga << "\n";
+    if (res.stat) {
+        os << "  statistical eye at BER " << std::scientific << std::setprecision(1) << cfg.ber
+           << std::fixed << ": height " << std::setprecision(2) << res.stat->eyeHeight * 1e3
+           << " mV, width " << std::setprecision(3) << res.stat->eyeWidth << " UI\n";
+        os << "    includes " << statisticalIncludes(res) << "\n";
+    }
+    if (res.td) {
+        const TdEyeResult& t = *res.td;
+        os << "  time-domain eye (" << res.tdBits << " bits of PRBS" << cfg.prbsOrder << ", first "
+           << res.tdIgnoreBits << " ignored, "
+           << (t.usedClockTimes ? "sampled half a bit after the receiver's clock times"
+                                : "sampled at the best phase")
+           << "): height " << std::setprecision(2) << t.eyeHeight * 1e3 << " mV, width "
+           << std::setprecision(3) << t.eyeWidth << " UI, " << t.bitErrors << " bit errors in "
+           << t.sampledBits << " bits\n";
+        os << "    includes " << timeDomainIncludes(res) << "\n";
+        os << "  time-domain speed: " << std::setprecision(0)
+           << (res.tdSeconds > 0 ? static_cast<double>(res.tdBits) / res.tdSeconds : 0.0)
+           << " bit/s\n";
+    }
+    if (res.clock) {
+        const ClockRecoveryResult& c = *res.clock;
+        os << "  clock recovery: mean period " << std::setprecision(4) << c.meanPeriod * 1e12
+           << " ps (" << std::showpos << std::setprecision(1) << c.ppm << std::noshowpos
+           << " ppm against the bit time), ";
+        if (c.lockBit)
+            os << "locked after " << *c.lockBit << " bits (" << std::setprecision(2)
+               << c.lockTime * 1e9 << " ns)\n";
+        else
+            os << "not locked\n";
+    }
+    if (!res.dfeTaps.empty()) {
+        os << "  DFE taps at the end:";
+        for (const DfeTap& t : res.dfeTaps.back().taps)
+            os << " tap_" << t.index << " " << t.code << " (" << std::setprecision(2)
+               << t.weight * 1e3 << " mV)";
+        os << "\n";
+    }
+    if (sweep) {
+        os << "  sweep: " << sweep->points.size() << " points in " << std::setprecision(1)
+           << sweep->seconds << " s (" << sweep->jobs << " jobs)\n";
+        os << "   ";
+        for (const SweepAxis& a : sweep->axes) os << " " << std::setw(18) << a.name();
+        os << "   height mV  width UI\n";
+        for (std::size_t i = 0; i < sweep->points.size() && i < kMaxSweepRows; ++i) {
+            const SweepPoint& p = sweep->points[i];
+            os << "   ";
+            for (const std::string& v : p.values) os << " " << std::setw(18) << v;
+            if (p.ok)
+                os << " " << std::setw(11) << std::setprecision(2) << p.eyeHeight * 1e3 << " "
+                   << std::setw(9) << std::setprecision(3) << p.eyeWidth;
+            else
+                os << "  failed: " << p.error;
+            os << (sweep->best && *sweep->best == i ? "  <- best" : "") << "\n";
+        }
+        if (sweep->points.size() > kMaxSweepRows)
+            os << "    ... (" << sweep->points.size() - kMaxSweepRows
+               << " more points in sweep.csv)\n";
+        if (sweep->best) {
+            os << "  best sweep point:";
+            for (std::size_t a = 0; a < sweep->axes.size(); ++a)
+                os << " " << sweep->axes[a].name() << "=" << sweep->points[*sweep->best].values[a];
+            os << " (the link above is run there)\n";
+        } else {
+            os << "  no sweep point ran\n";
+        }
+    }
+    for (const ModelRun* m : {&res.tx, &res.rx})
+        if (m->paramsValid == false)
+            os << "  " << m->rootName << " reports Params_Valid False: a setting was repaired\n";
+    std::vector<std::string> all;
+    for (const std::string& w : res.warnings) all.push_back("amisim: " + w);
+    for (const std::string& w : modelWarnings(res)) all.push_back(w);
+    if (!all.empty()) {
+        os << "  warnings (" << all.size() << "):\n";
+        for (const std::string& w : all) os << "    " << w << "\n";
+    }
+    const bool statShut = res.stat && res.stat->eyeHeight <= 0;
+    const bool tdShut = res.td && res.td->eyeHeight <= 0;
+    if ((statShut || !res.stat) && (tdShut || !res.td))
+        os << "  the eye is closed: add equalisation with --tx/--rx overrides (or --sweep them) "
+              "or lower the loss\n";
+    if (showMessages) {
+        for (const ModelRun* m : {&res.tx, &res.rx}) {
+            os << "\n== " << m->rootName << " (" << m->library << ")\n-- parameters in:\n"
+               << m->parametersIn << "\n-- message:\n"
+               << m->message << "\n-- output parameters:\n"
+               << m->parametersOut << "\n";
+            if (!m->lastParametersOut.empty())
+                os << "-- output parameters after the last AMI_GetWave:\n"
+                   << m->lastParametersOut << "\n";
+            if (!m->console.empty()) os << "-- printed on standard output:\n" << m->console << "\n";
+        }
+    }
+}
+
+}  // namespace amisim

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, tests and benchmarks need, when any is missing.
 set -euo pipefail
 pkgs=(g++ cmake ninja-build pkg-config libboost-dev libgsl-dev libgtest-dev libgmock-dev
-      libbenchmark-dev libcli11-dev nlohmann-json3-dev libcairo2-dev libfftw3-dev)
+      libbenchmark-dev libcli11-dev nlohmann-json3-dev libcairo2-dev libfftw3-dev
+      clang libclang-rt-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

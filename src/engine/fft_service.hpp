@@ -9,14 +9,10 @@
 // Plan slots and the selector are per thread: two model instances driven from two threads never
 // share tables, and one thread switching the selector does not change another thread's engine.
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-class FftError : public std::runtime_error {
-  public:
-    explicit FftError(const std::string& message) : std::runtime_error(message) {}
-};
+#include "engine/fft_error.hpp"
 
 // count complex points, interleaved real, imaginary, real, imaginary... (data.size() == 2*count).
 // The buffer owns its storage, so replacing or emptying it never leaks.

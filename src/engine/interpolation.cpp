@@ -9,6 +9,7 @@
 
 #include "engine/interpolation_error.hpp"
 #include "engine/nr3_interp.hpp"
+#include "framework/format.hpp"
 
 namespace {
 
@@ -18,11 +19,7 @@ constexpr const char* kThisFile = "interpolation.cpp";
     RaiseInterpolationError(message, line, kThisFile);
 }
 
-std::string format(const char* pattern, auto... args) {
-    char text[256];
-    std::snprintf(text, sizeof text, pattern, args...);
-    return text;
-}
+using ami::Format;
 
 // The table in ascending order. A descending table is reversed into owned copies (the curve is
 // the same), so the routines below and the library only ever see increasing abscissae.
@@ -40,14 +37,14 @@ AscendingTable ascendingTable(const std::string& method, const std::vector<doubl
                               const std::vector<double>& y, std::size_t minPoints) {
     const std::size_t n = x.size();
     if (n < minPoints) {
-        fail(format("%s needs at least %zu table points, got %zu", method.c_str(), minPoints, n),
+        fail(Format("%s needs at least %zu table points, got %zu", method.c_str(), minPoints, n),
              __LINE__);
     }
     const bool asc = x[1] > x[0];
     for (std::size_t i = 1; i < n; ++i) {
         const bool ordered = asc ? x[i - 1] < x[i] : x[i - 1] > x[i];
         if (!ordered) {
-            fail(format("%s needs strictly monotonic abscissae; x[%zu] = %g does not follow "
+            fail(Format("%s needs strictly monotonic abscissae; x[%zu] = %g does not follow "
                         "x[%zu] = %g",
                         method.c_str(), i, x[i], i - 1, x[i - 1]),
                  __LINE__);
@@ -117,9 +114,9 @@ void runGsl(const std::string& method, const gsl_interp_type* type, const std::v
     std::unique_ptr<gsl_interp, GslInterpFree> interp(gsl_interp_alloc(type, t.n));
     std::unique_ptr<gsl_interp_accel, GslAccelFree> accel(gsl_interp_accel_alloc());
     if (!interp || !accel)
-        fail(format("%s: out of memory for %zu points", method.c_str(), t.n), __LINE__);
+        fail(Format("%s: out of memory for %zu points", method.c_str(), t.n), __LINE__);
     if (gsl_interp_init(interp.get(), t.x, t.y, t.n) != 0) {
-        fail(format("%s: cannot set up the interpolation of %zu points", method.c_str(), t.n),
+        fail(Format("%s: cannot set up the interpolation of %zu points", method.c_str(), t.n),
              __LINE__);
     }
     for (std::size_t k = 0; k < xi.size(); ++k) {
@@ -142,12 +139,12 @@ void Interpolate(std::string method, const std::vector<double>& x, const std::ve
     }
     out.resize(xi.size());
     if (x.size() != y.size()) {
-        fail(format("table abscissae and ordinates differ in length (%zu and %zu points)", x.size(),
+        fail(Format("table abscissae and ordinates differ in length (%zu and %zu points)", x.size(),
                     y.size()),
              __LINE__);
     }
     if (x.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-        fail(format("table of %zu points is too large", x.size()), __LINE__);
+        fail(Format("table of %zu points is too large", x.size()), __LINE__);
     }
     if (xi.empty()) return;
 

@@ -2,9 +2,10 @@
 // Resampling of tabulated curves by method name. Every receiver stage that moves a curve onto
 // another abscissa grid (clock recovery, adaptation, impulse processing, channel tools) goes
 // through Interpolate, so the choice of method stays a text the callers can pass around.
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "engine/interpolation_error.hpp"
 
 // Method names, exact and case-sensitive. Any other text computes nothing.
 inline constexpr const char* kInterpNr3Linear = "NR3_linear";
@@ -15,14 +16,6 @@ inline constexpr const char* kInterpLinearOld = "linear_old";
 inline constexpr const char* kInterpPolynomial = "polynomial";
 inline constexpr const char* kInterpCspline = "cspline";
 inline constexpr const char* kInterpAkima = "akima";
-
-// Raised after the error line has been written to standard output. what() is the bare message
-// (e.g. "locate size error"). Callers inside a model let it propagate; the C entry points turn it
-// into a clean failure of the call.
-class InterpolationError : public std::runtime_error {
-  public:
-    explicit InterpolationError(const std::string& message) : std::runtime_error(message) {}
-};
 
 // Resizes out to xi.size(), then out[k] = value of the curve (x, y) at xi[k]. x must hold as many
 // points as y and be strictly monotonic (ascending or descending). Abscissae outside the table

@@ -1,7 +1,16 @@
 #pragma once
 // Error path shared by the interpolation routines: the line on standard output first (callers
 // that only watch the console still see what went wrong), then the typed exception.
+#include <stdexcept>
 #include <string>
+
+// Raised after the error line has been written to standard output. what() is the bare message
+// (e.g. "locate size error"). Callers inside a model let it propagate; the C entry points turn it
+// into a clean failure of the call.
+class InterpolationError : public std::runtime_error {
+  public:
+    explicit InterpolationError(const std::string& message) : std::runtime_error(message) {}
+};
 
 // Line numbers printed with the four classic messages; kept stable because log scrapers match
 // the whole line.

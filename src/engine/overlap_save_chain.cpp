@@ -78,8 +78,10 @@ void SpectrumStage::Process(double* samples, std::size_t count) {
 }
 
 OverlapSaveChain::OverlapSaveChain(std::shared_ptr<FftWorkspace> workspace,
-                                   std::size_t historyLength)
-    : workspace_(Required(std::move(workspace))), historyLength_(historyLength) {
+                                   std::size_t historyLength, std::size_t lookAhead)
+    : workspace_(Required(std::move(workspace))),
+      historyLength_(historyLength),
+      lookAhead_(std::min(lookAhead, historyLength)) {
     if (historyLength_ >= workspace_->Size()) {
         throw std::invalid_argument("a history of " + std::to_string(historyLength_) +
                                     " samples leaves no room in a transform of " +
@@ -106,6 +108,9 @@ void OverlapSaveChain::Process(double* samples, std::size_t count) {
         std::copy(samples + done, samples + done + c,
                   inputs_.end() - static_cast<std::ptrdiff_t>(c));
         std::copy(inputs_.begin(), inputs_.end(), window);
+        // Circularly the window reads: block, its guessed continuation, older inputs. Every
+        // stage then carries the guess through its own dynamics.
+        std::fill(window, window + lookAhead_, window[n - 1]);
         for (const auto& stage : stages_) stage->Process(window, n);
         std::copy(window + (n - c), window + n, samples + done);
         done += c;

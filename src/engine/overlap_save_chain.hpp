@@ -67,7 +67,15 @@ class OverlapSaveChain : public SignalStage {
   public:
     // At least `historyLength` (< fftSize) inputs precede every block in its window, so blocks
     // of up to fftSize - historyLength samples take one pass; longer ones are split.
-    OverlapSaveChain(std::shared_ptr<FftWorkspace> workspace, std::size_t historyLength);
+    //
+    // What a response rings before its time zero wraps around the window onto its oldest inputs,
+    // where it would meet samples long past instead of the block's continuation, which is not
+    // known yet. So the oldest `lookAhead` inputs of the window (at most historyLength) are
+    // replaced by the block's newest input, held: the best guess of how the signal goes on that
+    // the block's last samples can have. The causal part of the responses then has
+    // historyLength - lookAhead inputs behind every block.
+    OverlapSaveChain(std::shared_ptr<FftWorkspace> workspace, std::size_t historyLength,
+                     std::size_t lookAhead = 0);
 
     // Stages run in order on every window: SpectrumStages of this chain's grid, and stages that
     // work sample by sample (amplitude curves).
@@ -88,6 +96,7 @@ class OverlapSaveChain : public SignalStage {
   private:
     std::shared_ptr<FftWorkspace> workspace_;
     std::size_t historyLength_;
+    std::size_t lookAhead_;
     std::vector<double> inputs_;  // the newest fftSize inputs, oldest first
     std::vector<std::unique_ptr<SignalStage>> stages_;
 };

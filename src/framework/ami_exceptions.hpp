@@ -1,13 +1,16 @@
 #pragma once
 // Parameter-problem exceptions. Each holds one text: its class prefix followed by the detail.
-// The C entry points turn any of them into a failed AMI_Init carrying that text.
+// The C entry points turn any of them into a failed AMI_Init carrying that text. Like every
+// exception family of the project they derive from std::exception, so one handler at the C
+// interface catches whatever a model throws; what() is the same text as GetText().
+#include <exception>
 #include <string>
 
-class AmiException {
+class AmiException : public std::exception {
   public:
     explicit AmiException(std::string text) : text_(std::move(text)) {}
-    virtual ~AmiException() = default;
     std::string GetText() const { return text_; }
+    const char* what() const noexcept override { return text_.c_str(); }
 
   private:
     std::string text_;

@@ -8,6 +8,8 @@
 #include <boost/range/iterator_range.hpp>
 #include <boost/spirit/include/qi.hpp>
 #include <cstddef>
+#include <map>
+#include <vector>
 
 #include "framework/ami_tree.hpp"
 
@@ -42,11 +44,33 @@ struct AmiGrammar : qi::grammar<It, AmiTree(), AmiSkipper<It>> {
         using qi::lit;
         using qi::omit;
 
-        auto markOpen = [this](const boost::iterator_range<It>& r) { lastOpen_ = r.begin(); };
-        auto enter = [this]() {
-            if (++nesting_ > maxNesting_) throw NestingTooDeep<It>{lastOpen_};
+        // A list that failed to close at one position fails there whatever surrounds it, so
+        // it is not read again. Without that, a failed list is re-read by every enclosing level
+        // that falls back on a bare value, and a few hundred characters of unclosed, nested
+        // lists take exponential time. The answer is reused only at the same nesting or less,
+        // where the nesting limit cannot be reached where it was not reached before.
+        auto open = [this](const boost::iterator_range<It>& r, qi::unused_type, bool& pass) {
+            const auto known = failedLists_.find(r.begin());
+            if (known != failedLists_.end() && nesting_ <= known->second) {
+                pass = false;
+                return;
+            }
+            openLists_.push_back(r.begin());
         };
-        auto leave = [this]() { --nesting_; };
+        auto enter = [this]() {
+            if (++nesting_ > maxNesting_) throw NestingTooDeep<It>{openLists_.back()};
+        };
+        auto close = [this]() {
+            --nesting_;
+            openLists_.pop_back();
+        };
+        auto fail = [this]() {
+            --nesting_;
+            failedLists_[openLists_.back()] = nesting_;
+            openLists_.pop_back();
+        };
+        // A list whose name does not match leaves its start behind too.
+        auto forget = [this]() { openLists_.pop_back(); };
 
         // A name is a whole word: whatever follows it must be able to start the next token.
         // Otherwise `(a-b 1)` would read as the list `a` holding the text `-b 1`.
@@ -63,8 +87,8 @@ struct AmiGrammar : qi::grammar<It, AmiTree(), AmiSkipper<It>> {
         // Semantic actions switch off automatic attribute propagation unless `%=` is used.
         // The nesting count goes up once the list has started and down again whether or not
         // the list closes, so backtracking keeps it balanced.
-        tree %= omit[qi::raw[lit('(')][markOpen]] >> name >> eps[enter] >> *node >>
-                (lit(')')[leave] | (eps[leave] >> !eps));
+        tree %= omit[qi::raw[lit('(')][open]] >> (name | (eps[forget] >> !eps)) >> eps[enter] >>
+                *node >> (lit(')')[close] | (eps[fail] >> !eps));
     }
 
     AmiGrammar(const AmiGrammar&) = delete;
@@ -81,7 +105,8 @@ struct AmiGrammar : qi::grammar<It, AmiTree(), AmiSkipper<It>> {
   private:
     std::size_t maxNesting_;
     std::size_t nesting_ = 0;
-    It lastOpen_{};
+    std::vector<It> openLists_;              // starts of the lists being read, innermost last
+    std::map<It, std::size_t> failedLists_;  // list start -> nesting at which it failed to close
 };
 
 }  // namespace ts_ami

@@ -1,10 +1,10 @@
 // Receiver model base: construction, debug and dump files, block timing.
 #include "framework/ami_model.hpp"
 
-#include <cstdio>
-
 #include "framework/ami_exceptions.hpp"
 #include "framework/database_path.hpp"
+#include "framework/format.hpp"
+#include "framework/output_file_names.hpp"
 
 AmiModel::AmiModel(long row_size, int aggressors, double sample_interval, double bit_time,
                    const char* AMI_parameters_in) {
@@ -30,16 +30,36 @@ AmiModel::AmiModel(long row_size, int aggressors, double sample_interval, double
     }
 }
 
-AmiModel::~AmiModel() = default;
+AmiModel::~AmiModel() {
+    for (std::ofstream* file :
+         {&debugFile, &inputDumpFile, &outputDumpFile, &dfeDumpFile, &cdrDumpFile}) {
+        if (file->is_open()) file->close();
+    }
+    for (const std::string& name : claimedFileNames) ReleaseOutputFileName(name);
+}
+
+bool AmiModel::OpenOutputFile(std::ofstream& file, const std::string& name) {
+    const std::string claimed = ClaimOutputFileName(name);
+    file.open(claimed, std::ios::out | std::ios::trunc);
+    if (!file.is_open()) {
+        ReleaseOutputFileName(claimed);
+        return false;
+    }
+    claimedFileNames.push_back(claimed);
+    if (claimed != name) {
+        msgLog += "INFO: " + name + " is in use by another instance of this model; writing " +
+                  claimed + " instead.\n";
+    }
+    return true;
+}
 
 void AmiModel::OpenDebugFile() {
     debugOn = false;
     if (!paramTree) return;
     std::string value;
-    if (paramTree->GetLeaf({paramTree->rootName, "debug", "enable"}, value) != 0) return;
+    if (LookUpParam(*paramTree, {"debug", "enable"}, value) != 0) return;
     if (!ParseBool(value)) return;
-    debugFile.open(debugFileName, std::ios::out | std::ios::trunc);
-    debugOn = debugFile.is_open();
+    debugOn = OpenOutputFile(debugFile, debugFileName);
     if (!debugOn) msgLog += "WARNING: Failed to open debug output file, as requested.\n";
 }
 
@@ -50,8 +70,7 @@ void AmiModel::WriteDebug(const std::string& text) {
 }
 
 void AmiModel::Init() {
-    char line[64];
-    std::snprintf(line, sizeof line, "row_size: %ld\n", static_cast<long>(rowSize));
+    const std::string line = ami::Format("row_size: %ld\n", static_cast<long>(rowSize));
     msgLog += line;
     WriteDebug(line);
 
@@ -86,10 +105,9 @@ void AmiModel::Init() {
         const bool adaptive = (&d.flag == &dumpDfeOn || &d.flag == &dumpCdrOn);
         if (adaptive && !adaptDumpsAllowed) continue;
         std::string value;
-        if (paramTree->GetLeaf({paramTree->rootName, "debug", d.switchName}, value) != 0) continue;
+        if (LookUpParam(*paramTree, {"debug", d.switchName}, value) != 0) continue;
         if (!ParseBool(value)) continue;
-        d.file.open(d.fileName, std::ios::out | std::ios::trunc);
-        d.flag = d.file.is_open();
+        d.flag = OpenOutputFile(d.file, d.fileName);
         if (!d.flag) {
             msgLog += d.failure;
             continue;
@@ -102,10 +120,8 @@ namespace {
 
 void DumpSamples(std::ofstream& file, const double* wave, long wave_size, double& time,
                  double sampleInterval) {
-    char line[64];
     for (long i = 0; i < wave_size; ++i) {
-        std::snprintf(line, sizeof line, "%14.6e\t%10.6f\n", time, wave[i]);
-        file << line;
+        file << ami::Format("%14.6e\t%10.6f\n", time, wave[i]);
         time += sampleInterval;
     }
 }

@@ -68,4 +68,10 @@ class AmiModel {
     bool dumpDfeOn = false;
     bool dumpCdrOn = false;
     bool adaptDumpsAllowed = false;
+
+  private:
+    // Opens `file` under `name`, or under a numbered variant while another live instance holds
+    // `name` (saying so in msgLog); the name stays held until this instance is destroyed.
+    bool OpenOutputFile(std::ofstream& file, const std::string& name);
+    std::vector<std::string> claimedFileNames;
 };

@@ -1,28 +1,19 @@
 // Receiver parameter queries: they never throw; every failure becomes log lines and a default.
 #include <algorithm>
-#include <cstdio>
 
 #include "framework/ami_model.hpp"
+#include "framework/format.hpp"
 
 namespace {
 
-std::string FormatInt(long v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%ld", v);
-    return buf;
-}
+std::string FormatInt(long v) { return ami::Format("%ld", v); }
 
 }  // namespace
 
 std::string AmiModel::GetParamText(const std::vector<std::string>& names) {
     std::string value;
     if (!paramTree) return value;
-    std::vector<std::string> path;
-    path.reserve(names.size() + 1);
-    path.push_back(paramTree->rootName);
-    path.insert(path.end(), names.begin(), names.end());
-
-    const int code = paramTree->GetLeaf(path, value);
+    const int code = LookUpParam(*paramTree, names, value);
     if (code == 0) return value;
     if (code == 1) {
         msgLog += "WARNING: AMI file root name appears bogus!\n";
@@ -45,7 +36,7 @@ bool AmiModel::FetchParamVals(const std::vector<IntParamSpec>& table) {
         // A row without allowed values has no default to fall back on; zero stands in.
         const int fallback = row.allowed.empty() ? 0 : row.allowed.front();
         std::string text;
-        const int code = paramTree ? paramTree->GetLeaf({paramTree->rootName, row.name}, text) : 2;
+        const int code = paramTree ? LookUpParam(*paramTree, {row.name}, text) : 2;
 
         bool accepted = false;
         int value = fallback;

@@ -39,7 +39,6 @@
 
 #include "framework/ami_exceptions.hpp"
 #include "framework/ami_tree.hpp"
-#include "framework/ts_exceptions.hpp"
 
 #define AMI_EXPORT_ATTR __attribute__((visibility("default")))
 #define AMI_EXPORT extern "C" AMI_EXPORT_ATTR
@@ -82,6 +81,15 @@ inline char* CopyToC(const std::string& text) noexcept {
     char* copy = static_cast<char*>(std::malloc(text.size() + 1));
     if (copy) std::memcpy(copy, text.c_str(), text.size() + 1);
     return copy;
+}
+
+// The text a failed AMI_Init hands to the simulator, by exception family: a parameter problem
+// keeps its own text, running out of memory says so, anything else is prefixed as a failed
+// initialisation.
+inline std::string FailureText(const std::exception& e) {
+    if (dynamic_cast<const AmiException*>(&e)) return e.what();
+    if (dynamic_cast<const std::bad_alloc*>(&e)) return kInitOutOfMemory;
+    return kInitFailed + std::string(e.what());
 }
 
 // Refusal text for arguments no model can work with; empty when they are acceptable.
@@ -128,14 +136,8 @@ std::int32_t InitImpl(double* impulse_matrix, std::int32_t row_size, std::int32_
             try {
                 handle->model = new Model(impulse_matrix, row_size, aggressors, sample_interval,
                                           bit_time, AMI_parameters_in);
-            } catch (const AmiException& e) {
-                failure = e.GetText();
-            } catch (const TsException& e) {
-                failure = kInitFailed + e.GetText();
-            } catch (const std::bad_alloc&) {
-                failure = kInitOutOfMemory;
             } catch (const std::exception& e) {
-                failure = kInitFailed + std::string(e.what());
+                failure = FailureText(e);
             } catch (...) {
                 failure = kInitFailed + std::string("unknown exception");
             }

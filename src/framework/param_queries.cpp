@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "framework/ami_tree.hpp"
+
 IntParamSpec MakeIntParamSpec(std::string name, std::vector<int> allowed,
                               std::vector<std::string> labels) {
     IntParamSpec row{std::move(name), std::move(allowed), std::move(labels), {}};
@@ -15,15 +17,31 @@ IntParamSpec MakeIntParamSpec(std::string name, std::vector<int> allowed,
     return row;
 }
 
-bool ScanInt(const std::string& text, int& value) {
+std::optional<int> ScanInt(const std::string& text) {
     const char* begin = text.c_str();
     char* end = nullptr;
     errno = 0;
     const long scanned = std::strtol(begin, &end, 10);
-    if (end == begin) return false;
-    if (errno == ERANGE || scanned < INT_MIN || scanned > INT_MAX) return false;
-    value = static_cast<int>(scanned);
-    return true;
+    if (end == begin) return std::nullopt;
+    if (errno == ERANGE || scanned < INT_MIN || scanned > INT_MAX) return std::nullopt;
+    return static_cast<int>(scanned);
+}
+
+bool ScanInt(const std::string& text, int& value) {
+    const std::optional<int> scanned = ScanInt(text);
+    if (scanned) value = *scanned;
+    return scanned.has_value();
+}
+
+int ScanIntOr(const std::string& text, int fallback) { return ScanInt(text).value_or(fallback); }
+
+int LookUpParam(const AmiParamTree& tree, const std::vector<std::string>& names,
+                std::string& value) {
+    std::vector<std::string> path;
+    path.reserve(names.size() + 1);
+    path.push_back(tree.rootName);
+    path.insert(path.end(), names.begin(), names.end());
+    return tree.GetLeaf(path, value);
 }
 
 bool ParseBool(const std::string& text) {

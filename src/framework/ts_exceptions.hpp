@@ -1,12 +1,14 @@
 #pragma once
-// Signal-processing exceptions (filters and buffers), separate from the parameter family.
+// Signal-processing exceptions (filters and buffers), separate from the parameter family but
+// rooted, like it, in std::exception; what() is the same text as GetText().
+#include <exception>
 #include <string>
 
-class TsException {
+class TsException : public std::exception {
   public:
     explicit TsException(std::string text) : text_(std::move(text)) {}
-    virtual ~TsException() = default;
     std::string GetText() const { return text_; }
+    const char* what() const noexcept override { return text_.c_str(); }
 
   private:
     std::string text_;

@@ -30,8 +30,10 @@ void AmiRxFFTMult::Configure() {
     const double spb = bitTime / sampleInterval;
     const std::int64_t n = rowSize;
     const bool mixedRadix = GetFftSelector() == kFftSelectorMixedRadix;
-    // Waveform blocks keep the history the stage responses need; the impulse follows the rule.
-    const std::int64_t minHistory = mixedRadix && n > 0 ? HistoryNeeded() : 0;
+    // Waveform blocks keep the history the stage responses need, and room for what they ring
+    // ahead of time zero; the impulse follows the rule.
+    const std::int64_t minHistory =
+        mixedRadix && n > 0 ? HistoryNeeded() + LookAheadNeeded() : 0;
     const std::int64_t size = v10kx_ami_rx::ChooseFftSize(n, spb, mixedRadix, minHistory);
     if (debugOn) {
         const std::string text = Format("Nfft: %ld\n", static_cast<long>(size));
@@ -49,7 +51,13 @@ void AmiRxFFTMult::Configure() {
     try {
         if (n > 0 && !stageResponses.empty()) {
             auto workspace = std::make_shared<FftWorkspace>(points);
-            auto overlapSave = std::make_unique<OverlapSaveChain>(workspace, pad);
+            // Waveform blocks hold their last input where the responses ring ahead of time zero,
+            // when the window has room for that beside the history they need.
+            const std::size_t lookAhead =
+                mixedRadix && pad >= static_cast<std::size_t>(HistoryNeeded() + LookAheadNeeded())
+                    ? static_cast<std::size_t>(LookAheadNeeded())
+                    : 0;
+            auto overlapSave = std::make_unique<OverlapSaveChain>(workspace, pad, lookAhead);
             for (std::size_t k = 0; k < stageResponses.size(); ++k) {
                 auto filter =
                     v10kx_ami_rx::MakeFilterStage(stageResponses[k], sampleInterval, workspace);
@@ -87,6 +95,14 @@ std::int64_t AmiRxFFTMult::HistoryNeeded() {
     return historyNeeded_;
 }
 
+std::int64_t AmiRxFFTMult::LookAheadNeeded() {
+    if (lookAheadNeeded_ < 0) {
+        lookAheadNeeded_ = static_cast<std::int64_t>(v10kx_ami_rx::CascadeLookAheadLength(
+            stageResponses, sampleInterval, bitTime / sampleInterval));
+    }
+    return lookAheadNeeded_;
+}
+
 bool AmiRxFFTMult::ConfiguredForRowSize() const {
     if (fftSize <= 0 || static_cast<std::int64_t>(padSize) + rowSize != fftSize) return false;
     if (rowSize <= 0 || stageResponses.empty()) return true;
@@ -95,7 +111,8 @@ bool AmiRxFFTMult::ConfiguredForRowSize() const {
 }
 
 bool AmiRxFFTMult::ConfiguredForWaveform() {
-    return ConfiguredForRowSize() && (filterStages_.empty() || padSize >= HistoryNeeded());
+    return ConfiguredForRowSize() &&
+           (filterStages_.empty() || padSize >= HistoryNeeded() + LookAheadNeeded());
 }
 
 void AmiRxFFTMult::Init(double* impulseMatrix, int impulseFlag) {

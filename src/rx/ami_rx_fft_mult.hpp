@@ -64,8 +64,10 @@ class AmiRxFFTMult : public AmiModel {
     bool ConfiguredForRowSize() const;
     // ... and keeps the history the stage responses need.
     bool ConfiguredForWaveform();
-    // Input history the stage responses need (worked out once, on first use).
+    // Input history the stage responses need, and the room for their ringing ahead of time zero
+    // beyond it (both worked out once, on first use).
     std::int64_t HistoryNeeded();
+    std::int64_t LookAheadNeeded();
     void FilterImpulse(double* samples);
     void FilterWaveform(double* samples, std::vector<double>& clockTimes);
     void RunDecisionStep(double* samples, std::vector<double>& clockTimes);
@@ -77,5 +79,6 @@ class AmiRxFFTMult : public AmiModel {
     std::vector<const SpectrumStage*> filterStages_;
     std::vector<double> clockTimes_;  // filled by the decision stage
     std::int64_t historyNeeded_ = -1;
+    std::int64_t lookAheadNeeded_ = -1;
     std::vector<double> blockBuffer_;  // the block being processed, committed only on success
 };

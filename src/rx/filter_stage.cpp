@@ -24,9 +24,10 @@ std::unique_ptr<SpectrumStage> MakeFilterStage(const StageResponse& stage, doubl
 
 namespace {
 
-// The response of the cascade to one bit, over the causal half of a grid. Sampling the stages up
-// to the Nyquist frequency leaves a ringing at that frequency in the impulse response, which a
-// bit sums away but which would otherwise dominate any measure of its length.
+// The response of the cascade to one bit, on a grid: sample j is the response j samples after
+// the bit's end (circularly, so the last samples are the response before time zero). Sampling the
+// stages up to the Nyquist frequency leaves a ringing at that frequency in the impulse response,
+// which a bit sums away but which would otherwise dominate any measure of its length.
 std::vector<double> BitResponse(const std::vector<StageResponse>& stages, std::size_t grid,
                                 double sampleInterval, std::size_t bit) {
     std::vector<std::complex<double>> bins(grid / 2 + 1, 1.0);
@@ -36,10 +37,10 @@ std::vector<double> BitResponse(const std::vector<StageResponse>& stages, std::s
     }
     const std::vector<double> h = RealSignal(bins, grid);
     const std::size_t width = std::min(bit, grid);
-    std::vector<double> pulse(grid / 2);
+    std::vector<double> pulse(grid);
     double sum = 0;
     for (std::size_t i = 0; i < width; ++i) sum += h[(grid - i) % grid];
-    for (std::size_t j = 0; j < pulse.size(); ++j) {
+    for (std::size_t j = 0; j < grid; ++j) {
         pulse[j] = sum;
         sum += h[(j + 1) % grid];
         sum -= h[(j + 1 + grid - width) % grid];
@@ -47,25 +48,32 @@ std::vector<double> BitResponse(const std::vector<StageResponse>& stages, std::s
     return pulse;
 }
 
-}  // namespace
+enum class Side { Causal, BeforeTimeZero };
 
-std::size_t CascadeHistoryLength(const std::vector<StageResponse>& stages, double sampleInterval,
-                                 double samplesPerBit) {
+// How far the cascade's bit response reaches on one side of time zero: the shortest span for
+// which leaving out the rest would change a random bit stream of 1 V swing (samplesPerBit
+// samples per bit) by less than kHistoryErrorPerVolt, taken as four standard deviations of the
+// change. A bit at each phase meets every bit-th sample of the rest of the bit response, each
+// weighted by an independent +-1 V: the variance of their sum, averaged over the phases, must
+// stay below (limit / 4)^2.
+std::size_t ResponseSpan(const std::vector<StageResponse>& stages, double sampleInterval,
+                         double samplesPerBit, Side side) {
     if (stages.empty()) return 0;
     const std::size_t bit = static_cast<std::size_t>(
         std::clamp(std::round(samplesPerBit), 1.0, static_cast<double>(kMaxCascadeHistory)));
-    // A bit at each phase meets every bit-th sample of the rest of the bit response, each
-    // weighted by an independent +-1 V: the variance of their sum, averaged over the phases,
-    // must stay below (limit / 4)^2.
     const double limit = kHistoryErrorPerVolt / 4.0;
     const double allowed = limit * limit * static_cast<double>(bit);
     std::size_t grid = std::size_t{1} << 15;
     for (;;) {
         const std::vector<double> pulse = BitResponse(stages, grid, sampleInterval, bit);
-        std::size_t length = pulse.size();
+        // One side, ordered away from time zero.
+        std::vector<double> span(grid / 2);
+        for (std::size_t j = 0; j < span.size(); ++j)
+            span[j] = side == Side::Causal ? pulse[j] : pulse[grid - 1 - j];
+        std::size_t length = span.size();
         double tail = 0;
-        while (length > 0 && tail + pulse[length - 1] * pulse[length - 1] <= allowed) {
-            tail += pulse[length - 1] * pulse[length - 1];
+        while (length > 0 && tail + span[length - 1] * span[length - 1] <= allowed) {
+            tail += span[length - 1] * span[length - 1];
             --length;
         }
         // A response that reaches into the second quarter may be longer than this grid shows.
@@ -74,6 +82,18 @@ std::size_t CascadeHistoryLength(const std::vector<StageResponse>& stages, doubl
         }
         grid *= 2;
     }
+}
+
+}  // namespace
+
+std::size_t CascadeHistoryLength(const std::vector<StageResponse>& stages, double sampleInterval,
+                                 double samplesPerBit) {
+    return ResponseSpan(stages, sampleInterval, samplesPerBit, Side::Causal);
+}
+
+std::size_t CascadeLookAheadLength(const std::vector<StageResponse>& stages, double sampleInterval,
+                                   double samplesPerBit) {
+    return ResponseSpan(stages, sampleInterval, samplesPerBit, Side::BeforeTimeZero);
 }
 
 }  // namespace v10kx_ami_rx

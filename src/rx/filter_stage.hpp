@@ -28,5 +28,9 @@ inline constexpr double kHistoryErrorPerVolt = 5e-5;
 inline constexpr std::size_t kMaxCascadeHistory = std::size_t{1} << 18;
 std::size_t CascadeHistoryLength(const std::vector<StageResponse>& stages, double sampleInterval,
                                  double samplesPerBit);
+// The same measure before time zero: how far the cascade rings ahead of its input, which the
+// window must leave room for (the look-ahead of OverlapSaveChain).
+std::size_t CascadeLookAheadLength(const std::vector<StageResponse>& stages, double sampleInterval,
+                                   double samplesPerBit);
 
 }  // namespace v10kx_ami_rx

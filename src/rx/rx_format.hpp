@@ -1,18 +1,7 @@
 #pragma once
-// printf-style formatting into a std::string, for the fixed message and report formats.
-#include <cstdio>
-#include <string>
+// The receiver formats with the project's one formatter.
+#include "framework/format.hpp"
 
 namespace v10kx_ami_rx {
-
-template <class... Args>
-std::string Format(const char* format, Args... args) {
-    const int length = std::snprintf(nullptr, 0, format, args...);
-    if (length <= 0) return {};
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    std::snprintf(text.data(), text.size(), format, args...);
-    text.resize(static_cast<std::size_t>(length));
-    return text;
-}
-
+using ::ami::Format;
 }  // namespace v10kx_ami_rx

@@ -1,7 +1,8 @@
 #include "rx/rx_jitter.hpp"
 
 #include <cmath>
-#include <cstdio>
+
+#include "rx/rx_format.hpp"
 
 namespace v10kx_ami_rx {
 namespace {
@@ -20,12 +21,6 @@ double Bridge(double r) {
 }
 
 double DcdHigh(double r) { return 5.5 / (std::exp(-2.2 * (r - 13.6)) + 1.0) + 12.5; }
-
-std::string Format(const char* format, double value) {
-    char buffer[128];
-    std::snprintf(buffer, sizeof buffer, format, value);
-    return buffer;
-}
 
 }  // namespace
 

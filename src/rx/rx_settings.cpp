@@ -1,7 +1,5 @@
 #include "rx/rx_settings.hpp"
 
-#include <cstdio>
-
 namespace v10kx_ami_rx {
 namespace {
 
@@ -118,11 +116,6 @@ ResponseRequest VgaRequest(const RxSettings& s, const RxLabels& l, double bitRat
     r.family = kReceiverFamily;
     r.bitRate = bitRate;
     return r;
-}
-
-int ScanInt(const std::string& text, int fallback) {
-    int value = 0;
-    return std::sscanf(text.c_str(), "%d", &value) == 1 ? value : fallback;
 }
 
 }  // namespace v10kx_ami_rx

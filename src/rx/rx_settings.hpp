@@ -57,7 +57,8 @@ RxLabels DeriveLabels(const RxSettings& settings);
 ResponseRequest CtleRequest(const RxSettings& settings, const RxLabels& labels, double bitRate);
 ResponseRequest VgaRequest(const RxSettings& settings, const RxLabels& labels, double bitRate);
 
-// Decimal integer at the start of `text` ("%d" rules), or `fallback` when there is none.
-int ScanInt(const std::string& text, int fallback);
+// The framework's integer scan (a number beyond int is none), or `fallback` when the text holds
+// no number.
+inline int ScanInt(const std::string& text, int fallback) { return ::ScanIntOr(text, fallback); }
 
 }  // namespace v10kx_ami_rx

@@ -123,7 +123,7 @@ ResponseDatabaseFiles UserModel::DatabaseFiles(const RxLabels& labels) const {
 }
 
 int UserModel::ReadIntParam(const std::vector<std::string>& names, int fallback) {
-    return ScanInt(GetParamText(names), fallback);
+    return ScanIntOr(GetParamText(names), fallback);
 }
 
 void UserModel::AssembleStages(const RxSettings& settings, const ResponseSelection& ctle,

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "framework/ami_tree.hpp"
+#include "framework/param_queries.hpp"
 #include "tx/text_lines.hpp"
 
 namespace v10kx_ami_tx {
@@ -15,7 +16,7 @@ constexpr double kTxR[2][3] = {{50, 46, 52.5}, {43, 40, 45.5}};
 constexpr const char* kCornerCode[3] = {"tt", "ff", "ss"};
 
 bool Leaf(const AmiParamTree* tree, const char* name, std::string& value) {
-    return tree && tree->GetLeaf({tree->rootName, name}, value) == 0;
+    return tree && LookUpParam(*tree, {name}, value) == 0;
 }
 
 std::string FormatDouble(double v) {

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "framework/format.hpp"
+
 namespace v10kx_ami_tx {
 
 namespace {
@@ -28,11 +30,8 @@ FiveTaps ComputeTapWeights(double amplitude, const std::optional<FirMap>& map,
             break;
         }
     }
-    char text[512];
     if (!record) {
-        std::snprintf(text, sizeof text, "no FIR map record belongs to the output amplitude %f",
-                      amplitude);
-        problem = text;
+        problem = ami::Format("no FIR map record belongs to the output amplitude %f", amplitude);
         return MainOnly(amplitude);
     }
 
@@ -46,11 +45,10 @@ FiveTaps ComputeTapWeights(double amplitude, const std::optional<FirMap>& map,
         const double sigma = s > 0 ? 1.0 : (s < 0 ? -1.0 : 0.0);
         const auto k = static_cast<std::uint32_t>(std::fabs(s));
         if (k >= record->coefA.cols || k >= record->coefB.cols) {
-            std::snprintf(text, sizeof text,
-                          "tap setting %u at position %u lies beyond the %u coefficient columns "
-                          "of the FIR map",
-                          k, j, std::min(record->coefA.cols, record->coefB.cols));
-            problem = text;
+            problem = ami::Format(
+                "tap setting %u at position %u lies beyond the %u coefficient columns of the FIR "
+                "map",
+                k, j, std::min(record->coefA.cols, record->coefB.cols));
             return MainOnly(amplitude);
         }
         const double a = sigma * record->coefA.at(j, k);
@@ -87,9 +85,7 @@ std::string FormatTapWeights(const std::vector<double>& tapWeights, std::int64_t
     const std::size_t step = samplesPerBit > 1 ? static_cast<std::size_t>(samplesPerBit) : 1;
     std::string text = "\nCalculated tap weights:\n";
     for (std::size_t j = 0; j < kTapPositions && j * step < tapWeights.size(); ++j) {
-        char line[512];
-        std::snprintf(line, sizeof line, kLines[j], tapWeights[j * step]);
-        text += line;
+        text += ami::Format(kLines[j], tapWeights[j * step]);
     }
     return text;
 }

@@ -8,6 +8,8 @@
 #include "framework/ami_exceptions.hpp"
 #include "framework/ami_tree.hpp"
 #include "framework/database_path.hpp"
+#include "framework/format.hpp"
+#include "framework/param_queries.hpp"
 #include "tx/device_database.hpp"
 #include "tx/tap_weights.hpp"
 #include "tx/tx_jitter.hpp"
@@ -17,17 +19,12 @@ namespace v10kx_ami_tx {
 
 namespace {
 
+using ami::Format;
+
 constexpr std::int32_t kMinVod = 2;
 constexpr std::int32_t kMaxVod = 31;
 constexpr const char* kTapNames[4] = {"ptap2", "ptap1", "tap1", "tap2"};
 constexpr const char* kInvertNames[4] = {"inv_ptap2", "inv_ptap1", "inv_tap1", "inv_tap2"};
-
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-    char text[512];
-    std::snprintf(text, sizeof text, format, args...);
-    return text;
-}
 
 // Limit of tap i for a Vod setting; a row the FIR map never filled allows no pre-emphasis.
 std::int32_t TapLimit(const TapLimitTable& table, std::int32_t vod, std::size_t i) {

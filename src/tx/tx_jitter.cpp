@@ -1,6 +1,6 @@
 #include "tx/tx_jitter.hpp"
 
-#include <cstdio>
+#include "framework/format.hpp"
 
 namespace v10kx_ami_tx {
 
@@ -39,23 +39,19 @@ TxJitter ComputeTxJitter(double bitRate) {
 void ReportTxJitter(double bitRate, std::string& msgLog, std::string& paramsOut,
                     bool& paramsValid) {
     const TxJitter j = ComputeTxJitter(bitRate);
-    char line[160];
     if (!(j.rateGbps >= kMinRateGbps && j.rateGbps <= kMaxRateGbps)) {
-        std::snprintf(line, sizeof line,
-                      "**Warning** Bit rate is outside the legal range of %f - %f Gbps!\n",
-                      static_cast<double>(kMinRateGbps), static_cast<double>(kMaxRateGbps));
-        msgLog += line;
+        msgLog += ami::Format("**Warning** Bit rate is outside the legal range of %f - %f Gbps!\n",
+                              static_cast<double>(kMinRateGbps), static_cast<double>(kMaxRateGbps));
         paramsValid = false;
     }
-    std::snprintf(line, sizeof line, "  Bit rate:  %f Gbps\n", static_cast<double>(j.rateGbps));
-    msgLog += line;
+    msgLog += ami::Format("  Bit rate:  %f Gbps\n", static_cast<double>(j.rateGbps));
     const struct {
         const char* format;
         float value;
     } entries[] = {
         {"  (Tx_Rj  %e)\n", j.rj}, {"  (Tx_Dj  %e)\n", j.dj}, {"  (Tx_DCD %e)\n", j.dcd}};
     for (const auto& e : entries) {
-        std::snprintf(line, sizeof line, e.format, static_cast<double>(e.value));
+        const std::string line = ami::Format(e.format, static_cast<double>(e.value));
         paramsOut += line;
         msgLog += line;
     }

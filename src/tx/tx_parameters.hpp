@@ -8,17 +8,13 @@ class AmiParamTree;
 
 namespace v10kx_ami_tx {
 
-// Decimal integer at the start of `text` after leading white space, with an optional sign;
-// anything after the digits is ignored (so "12.7" reads as 12). Values beyond 32 bits saturate.
-std::optional<std::int32_t> ScanInt(const std::string& text);
-
 // Value text of the leaf `name` directly under the root, or nothing when it is absent. Throws
 // EBadRootName or EUnknownReturnValue for the query results that cannot happen with the tree's
 // own root name.
 std::optional<std::string> ReadLeaf(const AmiParamTree& tree, const std::string& name);
 
 // Integer parameter: throws ENodeNotFound(name) when absent and EBadParamValue("name = text")
-// when the text holds no integer.
+// when the text holds no integer (ScanInt of the framework: a number beyond int is none).
 std::int32_t ReadIntParam(const AmiParamTree& tree, const std::string& name);
 
 }  // namespace v10kx_ami_tx

@@ -69,8 +69,31 @@ TEST(TransmitterLibrary, UnparsableStringFailsInitWithTheParseText) {
 }
 #endif
 
+// Output of a command, one string.
+std::string CommandOutput(const std::string& command) {
+    std::string text;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return text;
+    char line[4096];
+    while (fgets(line, sizeof line, pipe)) text += line;
+    pclose(pipe);
+    return text;
+}
+
 #ifdef V10KX_RX_LIB
 TEST(ExportedSymbols, ReceiverLibrary) { ExpectOnlyTheFiveEntryPoints(V10KX_RX_LIB); }
+
+// The receiver's GSL is a private copy: no GSL symbol in its dynamic table, defined or wanted,
+// and no shared GSL among its dependencies, so its error handler is its own.
+TEST(ExportedSymbols, ReceiverCarriesAPrivateGsl) {
+    const std::string symbols = CommandOutput(std::string(AMI_NM) + " -D '" + V10KX_RX_LIB + "'");
+    ASSERT_FALSE(symbols.empty());
+    EXPECT_EQ(symbols.find(" gsl_"), std::string::npos) << symbols;
+    const std::string dynamic =
+        CommandOutput(std::string(AMI_READELF) + " -d '" + V10KX_RX_LIB + "'");
+    ASSERT_NE(dynamic.find("NEEDED"), std::string::npos);
+    EXPECT_EQ(dynamic.find("[libgsl.so"), std::string::npos) << dynamic;
+}
 
 TEST(ReceiverLibrary, ResolveDoesNothingAndNullCloseSucceeds) {
     AmiLibrary lib(V10KX_RX_LIB);

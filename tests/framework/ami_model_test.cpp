@@ -1,4 +1,7 @@
 // Receiver base: parse warnings, debug file, dump files and block timing.
+#include <memory>
+
+#include "framework/output_file_names.hpp"
 #include "test_rx_model.hpp"
 
 namespace {
@@ -156,3 +159,45 @@ TEST_F(AmiModelFiles, BlockStartTimeRunsOnAcrossBlocks) {
 }
 
 }  // namespace
+
+// Two live instances with debugging on never share a file: the second writes numbered copies
+// and says so; once the first is gone its names are free again.
+TEST_F(AmiModelFiles, ConcurrentInstancesWriteFilesOfTheirOwn) {
+    const char* params = "(Rx (debug (enable True) (dump_getwave_input True)))";
+    auto first = std::make_unique<TestRxModel>(params, 1, 1e-12);
+    first->OpenDebugFile();
+    first->Init();
+    TestRxModel second(params, 1, 1e-12);
+    second.OpenDebugFile();
+    second.Init();
+    EXPECT_NE(second.MsgLog().find("INFO: test_debug.txt is in use by another instance of this "
+                                   "model; writing test_debug_2.txt instead.\n"),
+              std::string::npos)
+        << second.MsgLog();
+    EXPECT_NE(second.MsgLog().find("writing test_input_2.txt instead.\n"), std::string::npos);
+    EXPECT_EQ(first->MsgLog().find("in use"), std::string::npos);
+
+    first->WriteDebug("first");
+    second.WriteDebug("second");
+    double a[1] = {0.5};
+    first->GetWave(a, 1, nullptr);
+    double b[1] = {-0.25};
+    second.GetWave(b, 1, nullptr);
+    first.reset();
+    EXPECT_EQ(ReadFile("test_debug.txt"), "row_size: 1\n\nfirst\n");
+    EXPECT_EQ(ReadFile("test_input.txt"),
+              "Time`t`float\tGetWave_Input`V`float\n  0.000000e+00\t  0.500000\n");
+
+    TestRxModel third(params, 1, 1e-12);
+    third.OpenDebugFile();
+    third.Init();
+    EXPECT_EQ(third.MsgLog().find("in use"), std::string::npos) << third.MsgLog();
+    EXPECT_EQ(ReadFile("test_debug_2.txt"), "row_size: 1\n\nsecond\n");
+}
+
+TEST(OutputFileNames, NumberGoesBeforeTheExtension) {
+    EXPECT_EQ(NumberedFileName("Corvan_V10_Rx_AMI_Debug.txt", 1), "Corvan_V10_Rx_AMI_Debug.txt");
+    EXPECT_EQ(NumberedFileName("Corvan_V10_Rx_AMI_Debug.txt", 2), "Corvan_V10_Rx_AMI_Debug_2.txt");
+    EXPECT_EQ(NumberedFileName("out.d/dump", 3), "out.d/dump_3");
+    EXPECT_EQ(NumberedFileName(".dump", 2), ".dump_2");
+}

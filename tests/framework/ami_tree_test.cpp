@@ -184,6 +184,16 @@ std::string Nested(int depth) {
     return s;
 }
 
+// Lists that never close, nested and repeated: every enclosing list falls back on a bare value
+// and reads the rest again. A parser that re-reads each failed list does not finish this in a
+// lifetime (each repetition more than doubles the work); it must fail at once, at the start.
+TEST(AmiParamTreeFailure, UnclosedNestedListsFailWithoutEndlessBacktracking) {
+    std::string in = "(R ";
+    for (int i = 0; i < 40; ++i) in += "(a(b(c x) ";
+    in += ")";
+    EXPECT_EQ(FailureText(in), "Parse failed at: " + in + "\nin: " + in);
+}
+
 TEST(AmiParamTreeFailure, DeepNestingIsRefusedNotOverflowed) {
     EXPECT_NO_THROW(AmiParamTree(Nested(100)));
     const std::string deep = Nested(101);

@@ -93,6 +93,20 @@ TEST_F(ParametersTest, IllegalAndUnreadableValuesFallBackToTheirDefaults) {
     EXPECT_EQ(message.find("All parameters parsed successfully."), std::string::npos);
 }
 
+TEST_F(ParametersTest, IntegersBeyondIntAreUnreadableEverywhere) {
+    // 2^32 + 1 wraps round to 1 in a 32-bit scan; it must select nothing.
+    const std::string message =
+        InitMessage(Params(dir.path(), {{"corner", "4294967297"}, {"ctle_hg_sel", "4294967297"}}));
+    EXPECT_NE(message.find("Couldn't scan an integer from the value string of parameter "
+                           "'corner': 4294967297\nUsing default value: 0\n\n\tcorner: 0\n"),
+              std::string::npos)
+        << message;
+    // ctle_hg_sel 1 would select the high-gain CTLE and report a sensitivity.
+    EXPECT_NE(message.find("  (Rx_Receiver_Sensitivity  0.000000e+00)\n"), std::string::npos);
+    const std::string highGain = InitMessage(Params(dir.path(), {{"ctle_hg_sel", "1"}}));
+    EXPECT_EQ(highGain.find("  (Rx_Receiver_Sensitivity  0.000000e+00)\n"), std::string::npos);
+}
+
 TEST_F(ParametersTest, MissingModeSettingsAreReportedWhereEachStepReadsThem) {
     // The jitter step reads ctle_hg_sel and the DFE mode; the label step reads ctle_hg_sel
     // again with ctle_mode.

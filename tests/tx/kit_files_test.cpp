@@ -53,9 +53,9 @@ TEST(KitFiles, AmiDefaultsBuildAModelWithoutRepairs) {
 
 TEST(KitFiles, IbsNamesBothAlgorithmicModels) {
     const std::string ibs = txtest::ReadBytes(TX_IBS_FILE);
-    EXPECT_NE(ibs.find("Executable Linux_gcc_x86_64 v10kx_ami_tx_x64.so v10kx_ami_tx.ami"),
+    EXPECT_NE(ibs.find("Executable Linux_gcc_64 v10kx_ami_tx_x64.so v10kx_ami_tx.ami"),
               std::string::npos);
-    EXPECT_NE(ibs.find("Executable Linux_gcc_x86_64 v10kx_ami_rx_x64.so v10kx_ami_rx.ami"),
+    EXPECT_NE(ibs.find("Executable Linux_gcc_64 v10kx_ami_rx_x64.so v10kx_ami_rx.ami"),
               std::string::npos);
 }
 

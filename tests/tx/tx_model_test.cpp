@@ -185,6 +185,23 @@ TEST_F(TxModel, VodProblems) {
     EXPECT_EQ(unparsable.msg().rfind("Parse failed at: (x 1)\nin: ", 0), 0u) << unparsable.msg();
 }
 
+// A number beyond int is no number: the same rule as the receiver's table parameters, rather
+// than a value clipped to a huge setting.
+TEST_F(TxModel, IntegersBeyondIntAreUnreadable) {
+    TxInstance vod(P(Taps(31, 0, 0, 0, 0).replace(5, 2, "4294967327")), Delta(), kRow);
+    EXPECT_EQ(vod.rc(), 0);
+    EXPECT_EQ(vod.msg(), "Unrecognized parameter value: Vod = 4294967327");
+
+    TxInstance tap(P(Taps(20, 0, 0, 0, 0)
+                         .replace(Taps(20, 0, 0, 0, 0).find("(tap1 0)"), 8, "(tap1 -99999999999)")),
+                   Delta(), kRow);
+    ASSERT_EQ(tap.rc(), 1);
+    EXPECT_NE(tap.msg().find("**Warning** Unrecognized parameter value: tap1 = -99999999999\n"
+                             "Using default values: Vod = 31; all taps = 0.\n"),
+              std::string::npos)
+        << tap.msg();
+}
+
 TEST_F(TxModel, AggressorColumnsAreUntouched) {
     std::vector<double> matrix = Delta(kRow, 3);
     for (int i = kRow; i < 3 * kRow; ++i) matrix[i] = 0.001 * i - 0.3;

@@ -95,8 +95,7 @@ void BM_Reference_InitWithoutAdaptation(benchmark::State& state) {
 void BM_Reference_StimulusTransform(benchmark::State& state) {
     double* samples = fftw_alloc_real(kStimulusSamples + 2);
     auto* bins = reinterpret_cast<fftw_complex*>(samples);
-    const fftw_plan plan =
-        fftw_plan_dft_r2c_1d(kStimulusSamples, samples, bins, FFTW_ESTIMATE);
+    const fftw_plan plan = fftw_plan_dft_r2c_1d(kStimulusSamples, samples, bins, FFTW_ESTIMATE);
     for (int i = 0; i < kStimulusSamples; ++i) samples[i] = (i % 101) * 0.01 - 0.5;
     for (auto _ : state) {
         fftw_execute(plan);

@@ -105,9 +105,8 @@ void AmplitudeCurveStage::Apply(const double* in, double* out, std::size_t count
         const double v = in[i];
         const double position = (v - origin) * inverseStep_;
         // Also a sample that is not a number starts from the first interval.
-        std::size_t j = position >= 1.0
-                            ? (position < lastGuess ? static_cast<std::size_t>(position) : top)
-                            : 0;
+        std::size_t j =
+            position >= 1.0 ? (position < lastGuess ? static_cast<std::size_t>(position) : top) : 0;
         if (j < top && Reached(v, j + 1)) {
             ++j;
             if (j < top && Reached(v, j + 1)) j = Interval(v, j);

@@ -12,7 +12,8 @@ std::vector<std::complex<double>> HalfSpectrumOfReal(const std::vector<double>& 
     ComplexBuffer full;
     RealForward(full, signal);
     std::vector<std::complex<double>> bins(n / 2 + 1);
-    for (std::size_t k = 0; k < bins.size(); ++k) bins[k] = {full.data[2 * k], full.data[2 * k + 1]};
+    for (std::size_t k = 0; k < bins.size(); ++k)
+        bins[k] = {full.data[2 * k], full.data[2 * k + 1]};
     return bins;
 }
 

@@ -49,8 +49,8 @@ DatabaseCandidates::DatabaseCandidates(const AdaptationSetup& setup,
                                        const ResponseDatabaseFiles& files, double bitRate,
                                        bool fourStageCtle)
     : files_(files),
-      ctle_(RequestOf(setup.ctleBandwidth, setup.ctlePath, setup.ctleVariant, setup.family,
-                      bitRate)),
+      ctle_(
+          RequestOf(setup.ctleBandwidth, setup.ctlePath, setup.ctleVariant, setup.family, bitRate)),
       vga_(RequestOf(setup.vgaBandwidth, kVgaPath, "H", setup.family, bitRate)),
       fourStages_(fourStageCtle) {}
 
@@ -71,8 +71,8 @@ std::vector<ChainStage> DatabaseCandidates::CtleStages(int dc, int boost) {
     request.acGain = ValueAt(grid_.boostValues, boost, "AC boost");
     request.dcGain = ValueAt(grid_.dcValues, dc, "DC gain");
     ResponseSelection selection;
-    const std::string name = Format("CTLE response for AC gain %g and DC gain %g", request.acGain,
-                                    request.dcGain);
+    const std::string name =
+        Format("CTLE response for AC gain %g and DC gain %g", request.acGain, request.dcGain);
     if (!LookupResponse(selection, request, files_)) {
         throw std::runtime_error("the response database holds no " + name);
     }

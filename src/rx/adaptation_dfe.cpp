@@ -55,8 +55,7 @@ bool AdaptationDfe::Equalise(std::span<double> samples) {
     return true;
 }
 
-DfeStageResult AdaptationDfe::Train(std::span<const double> equalised,
-                                    const DfeStageSetup& setup) {
+DfeStageResult AdaptationDfe::Train(std::span<const double> equalised, const DfeStageSetup& setup) {
     DfeStageResult result;
     if (dfe_.Setup(SetupFor(setup)) != 0 || !dfe_.IsActive()) return result;
     result.setUp = true;

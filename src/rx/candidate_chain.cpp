@@ -31,9 +31,10 @@ void PeriodicCandidateChain::MakeGridStage(const ChainStage& stage, GridStage& o
 
 void PeriodicCandidateChain::PlanFor(std::size_t samples) {
     if (samples < 2 || samples % 2 != 0) {
-        throw std::invalid_argument("the candidate chain needs an even number of stimulus "
-                                    "samples, not " +
-                                    std::to_string(samples));
+        throw std::invalid_argument(
+            "the candidate chain needs an even number of stimulus "
+            "samples, not " +
+            std::to_string(samples));
     }
     if (samples == n_) return;
     // Another grid: nothing worked out for the old one applies.
@@ -67,9 +68,9 @@ void PeriodicCandidateChain::BeginStimulus(std::span<const double> stimulus) {
     const std::size_t bins = buffer.BinCount();
     // The CTLE output was worked out from the stimulus spectrum alone: the same spectrum, the
     // same output.
-    const bool same = stimulusBins_.size() == bins &&
-                      std::memcmp(stimulusBins_.data(), buffer.Bins(),
-                                  bins * sizeof(std::complex<double>)) == 0;
+    const bool same =
+        stimulusBins_.size() == bins &&
+        std::memcmp(stimulusBins_.data(), buffer.Bins(), bins * sizeof(std::complex<double>)) == 0;
     if (!same) {
         stimulusBins_.assign(buffer.Bins(), buffer.Bins() + bins);
         haveCtle_ = false;

@@ -95,7 +95,8 @@ class PeriodicCandidateChain : public CandidateEvaluator {
     std::unique_ptr<RealFftPlan> plan_;
     std::unique_ptr<RealFftBuffer> buffer_;
     std::vector<std::complex<double>> stimulusBins_;
-    std::vector<std::complex<double>> ctleBins_;  // spectrum of the CTLE output of (ctleDc_, ctleBoost_)
+    std::vector<std::complex<double>>
+        ctleBins_;  // spectrum of the CTLE output of (ctleDc_, ctleBoost_)
     bool haveCtle_ = false;
     int ctleDc_ = 0;
     int ctleBoost_ = 0;

@@ -50,7 +50,7 @@ bool CheckCodes(const DfeMap& map, std::string& reason) {
 }  // namespace
 
 std::string DfeMapFileName(double vgaBandwidthKey) {
-    const char* digit = vgaBandwidthKey == 28  ? "1"
+    const char* digit = vgaBandwidthKey == 28   ? "1"
                         : vgaBandwidthKey == 16 ? "2"
                         : vgaBandwidthKey == 8  ? "3"
                         : vgaBandwidthKey == 4  ? "4"

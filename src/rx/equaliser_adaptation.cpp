@@ -26,8 +26,8 @@ void UserModel::AutoAdaptEqualiser(RxSettings& settings, const RxLabels& labels,
     // The DFE settings as the DFE set-up will read them, bounded without a word: the set-up
     // reports them itself.
     std::string unreported;
-    const DfeParameters dfe = ReadDfeParameters(
-        [this](const auto& names) { return QuietParamText(names); }, unreported);
+    const DfeParameters dfe =
+        ReadDfeParameters([this](const auto& names) { return QuietParamText(names); }, unreported);
 
     AdaptRequest request;
     if (impulse != nullptr) request.impulse.assign(impulse, impulse + rowSize);
@@ -45,8 +45,7 @@ void UserModel::AutoAdaptEqualiser(RxSettings& settings, const RxLabels& labels,
     request.samplesPerBit = bitTime / sampleInterval;
 
     const AdaptationSetup setup = MakeAdaptationSetup(request);
-    DatabaseCandidates candidates(setup, DatabaseFiles(labels), bitRate,
-                                  settings.ctleHgSel != 0);
+    DatabaseCandidates candidates(setup, DatabaseFiles(labels), bitRate, settings.ctleHgSel != 0);
     AdaptationDfeContext context;
     const DfeMapLoad map = LoadDfeMap(dataDir, setup.vgaBandwidth);
     if (map.ok) context.limits = map.limits;

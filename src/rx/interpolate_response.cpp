@@ -123,14 +123,16 @@ void StageSampler::SampleGrid(double spacing, std::size_t count, std::complex<do
         const double ma = magnitudes_[j - 1];
         const double mb = magnitudes_[j];
         const double width = fb - fa;
-        SampleRun(k, end, spacing, fa, pa, (pb - pa) / width,
-                  [=](double f) { return ma + (f - fa) / width * (mb - ma); }, out);
+        SampleRun(
+            k, end, spacing, fa, pa, (pb - pa) / width,
+            [=](double f) { return ma + (f - fa) / width * (mb - ma); }, out);
         k = end;
     }
     // Above the last point: first-order roll-off with the top phase slope.
     const double top = fLast * magnitudes_[last];
-    SampleRun(k, count, spacing, fLast, phases_[last], topSlope_,
-              [top](double f) { return top / f; }, out);
+    SampleRun(
+        k, count, spacing, fLast, phases_[last], topSlope_, [top](double f) { return top / f; },
+        out);
 }
 
 }  // namespace v10kx_ami_rx

@@ -33,7 +33,6 @@ inline constexpr const char* kVgaPathLabel = "Vanta 10 VGA";
 // Device-family label the receiver and its adaptation pass in every request.
 inline constexpr const char* kReceiverFamily = "Vanta 10 KT";
 
-
 // One stored table: `rows` vectors of `columns` doubles. A frequency response holds the
 // frequencies (Hz) in row 0, then per stage one row of magnitudes (dB) and one of phases
 // (degrees). An amplitude curve holds input amplitudes in row 0 and output amplitudes in row 1

@@ -104,7 +104,8 @@ TEST(AmplitudeCurveStage, GivesTheSameBitsAsTheLinearInterpolation) {
     std::vector<double> samples = RandomSignal(2000, 9);
     for (double& v : samples) v *= 2.6;
     for (std::size_t i = 0; i < 500; ++i) samples[i] = -2.2 + 0.009 * static_cast<double>(i);
-    for (const auto& table : tables) samples.insert(samples.end(), table.first.begin(), table.first.end());
+    for (const auto& table : tables)
+        samples.insert(samples.end(), table.first.begin(), table.first.end());
     samples.push_back(-0.0);
     samples.push_back(std::numeric_limits<double>::infinity());
     samples.push_back(-1e300);

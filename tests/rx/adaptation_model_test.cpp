@@ -33,8 +33,9 @@ struct Gains {
 };
 
 Gains AdaptedGains(const std::string& message) {
-    static const std::regex line("After adaptaion: AC Gain: (-?\\d+), DC Gain: (-?\\d+), "
-                                 "VGA Gain: (-?\\d+)\n");
+    static const std::regex line(
+        "After adaptaion: AC Gain: (-?\\d+), DC Gain: (-?\\d+), "
+        "VGA Gain: (-?\\d+)\n");
     Gains g;
     for (auto it = std::sregex_iterator(message.begin(), message.end(), line);
          it != std::sregex_iterator(); ++it) {
@@ -107,10 +108,10 @@ TEST_F(AdaptationModelTest, ALossierChannelGetsMoreBoostAndTheSameInputTheSameCh
 
 TEST_F(AdaptationModelTest, TheChosenGainsAreTheGainsInUseInBothCtleFamilies) {
     // One-stage high-data-rate CTLE: the adapted AC gain replaces eqz_s1_ac_gain too.
-    const InitRun adapted = Init(PoleChannel(1.2), Settings({{"ctle_mode", "1"},
-                                                             {"dfe", "(mode 0)"},
-                                                             {"eqz_s1_ac_gain", "0"},
-                                                             {"vga_gain", "0"}}));
+    const InitRun adapted = Init(
+        PoleChannel(1.2),
+        Settings(
+            {{"ctle_mode", "1"}, {"dfe", "(mode 0)"}, {"eqz_s1_ac_gain", "0"}, {"vga_gain", "0"}}));
     const Gains g = AdaptedGains(adapted.message);
     ASSERT_EQ(g.lines, 1) << adapted.message;
     ASSERT_GT(g.ac, 0);
@@ -282,10 +283,9 @@ TEST(AdaptationKitDatabase, ChoosesAndReportsTheGainsOnTheShippedDatabase) {
     TempDir dir;
     mkdb::writeRxDatabase(mkdb::defaultRxDescription(), dir.path());
     ScopedCurrentDir here(dir.path());
-    const InitRun run =
-        Init(PoleChannel(1.5), Params(dir.path(), {{"ctle_mode", "1"},
-                                                   {"dfe", "(mode 2)"},
-                                                   {"debug", "(enable True)"}}));
+    const InitRun run = Init(
+        PoleChannel(1.5),
+        Params(dir.path(), {{"ctle_mode", "1"}, {"dfe", "(mode 2)"}, {"debug", "(enable True)"}}));
     ASSERT_TRUE(run.ok);
     const Gains g = AdaptedGains(run.message);
     ASSERT_EQ(g.lines, 1) << run.message;

@@ -103,7 +103,8 @@ DfeStageSetup DfeSetupOfGrid() {
 // length (a circular convolution over the period), its amplitude curves, a fresh DFE.
 class LiteralChain : public CandidateEvaluator {
   public:
-    explicit LiteralChain(ToyStages& stages) : stages_(stages), dfe_(DfeSetupOfGrid(), DfeContext()) {}
+    explicit LiteralChain(ToyStages& stages)
+        : stages_(stages), dfe_(DfeSetupOfGrid(), DfeContext()) {}
 
     void Evaluate(std::span<const double> stimulus, const CandidateSetting& s, DfeRun dfe,
                   Vec& out) override {

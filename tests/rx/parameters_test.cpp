@@ -134,7 +134,8 @@ TEST_F(ParametersTest, HighestBandwidthSelectorIsLegal) {
 TEST_F(ParametersTest, AutoAdaptationIsAskedForByCtleModeAndNeverForQpi) {
     // An impulse of zeros cannot be adapted to: the attempt shows as its one warning.
     const std::string tried = "WARNING: CTLE/VGA auto-adaptation did not run: ";
-    std::string message = InitMessage(Params(dir.path(), {{"ctle_mode", "1"}, {"dfe", "(mode 2)"}}));
+    std::string message =
+        InitMessage(Params(dir.path(), {{"ctle_mode", "1"}, {"dfe", "(mode 2)"}}));
     EXPECT_EQ(Count(message, tried), 1u) << message;
     EXPECT_EQ(Count(message, "not available"), 0u);
     message = InitMessage(Params(dir.path(), {{"ctle_mode", "1"}, {"QPI_sel", "1"}}));
@@ -166,7 +167,8 @@ TEST_F(ParametersTest, KitAmiFileDefaultsCoverEveryParameterTheModelReads) {
     // DFE maps and a lossy channel, without a warning.
     TempDir kit;
     WriteReducedKitDatabase(kit.path());
-    params.replace(params.find(dir.path().string()), dir.path().string().size(), kit.path().string());
+    params.replace(params.find(dir.path().string()), dir.path().string().size(),
+                   kit.path().string());
     std::vector<double> impulse = PoleChannel(1.0, 32, 1e-10 / 32);
     RxInstance rx(impulse, 1e-10 / 32, 1e-10, params);
     ASSERT_TRUE(rx.ok());

@@ -6,40 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <map>
 
 #include "engine/adaptation_sweep.hpp"
-#include "engine/fft_service.hpp"
+#include "engine/ctle_keys.hpp"
 #include "engine/stimulus_pattern.hpp"
 
 namespace {
-
-struct CtleKeys {
-    double bandwidth;
-    const char* path;  // nullptr: the label itself
-    const char* variant;
-};
-
-CtleKeys CtleKeysFor(const std::string& label) {
-    static const std::map<std::string, CtleKeys> keys = {
-        {"High-Gain, High BW", {16, nullptr, "H"}},
-        {"High-Gain, Low BW", {8, nullptr, "H"}},
-        {"High Data Rate, Peak Freq 3", {28, "Low-Gain", "H"}},
-        {"High Data Rate, Peak Freq 2", {16, "Low-Gain", "H"}},
-        {"High Data Rate, Peak Freq 1", {8, "Low-Gain", "H"}},
-        {"High Data Rate, Peak Freq 0", {4, "Low-Gain", "H"}},
-        {"QPI", {16, "QPI", "0p25V"}},
-    };
-    const auto it = keys.find(label);
-    return it != keys.end() ? it->second : CtleKeys{16, nullptr, "H"};
-}
-
-double VgaBandwidthFor(const std::string& label) {
-    if (label == "2") return 16;
-    if (label == "1") return 8;
-    if (label == "0") return 4;
-    return 28;
-}
 
 // A decimal number filling the whole text.
 bool ParseNumber(const std::string& text, double& value) {
@@ -87,12 +59,6 @@ std::string CheckRequest(const AdaptRequest& request, double& configuredDcGain) 
     return {};
 }
 
-// The adaptation's transforms are long (2^19 and 2^20 points); their plan tables are not kept
-// for the model that runs afterwards.
-struct ReleasePlansOnExit {
-    ~ReleasePlansOnExit() { ReleaseAll(); }
-};
-
 AdaptResult NotAdapted(const std::string& reason) {
     AdaptResult result;
     result.reason = reason;
@@ -107,12 +73,28 @@ std::vector<double> StimulusOf(const AdaptRequest& request, const AdaptationSetu
                                  impulseInterval);
 }
 
+// The stimulus of `bits` bits, given the sweep's. A whole number of pattern periods is the
+// sweep's waveform over again: the received waveform of a periodic pattern is periodic.
+std::vector<double> LongerStimulus(const AdaptRequest& request, const AdaptationSetup& setup,
+                                   const std::vector<double>& sweep, std::size_t bits) {
+    const std::size_t period = ExpandPattern(SweepPattern()).size();
+    if (period != kSweepBits || bits % period != 0) return StimulusOf(request, setup, bits);
+    std::vector<double> stimulus;
+    stimulus.reserve(sweep.size() * (bits / period));
+    for (std::size_t r = 0; r < bits / period; ++r) {
+        stimulus.insert(stimulus.end(), sweep.begin(), sweep.end());
+    }
+    return stimulus;
+}
+
 // The second stage: the chosen CTLE and VGA on the longer stimulus, the DFE adapting on it.
 void RunDfeStage(const AdaptRequest& request, const AdaptationSetup& setup,
                  const AdaptationBackend& backend, const CandidateGrid& grid,
-                 const CandidateSetting& winner, AdaptResult& result) {
+                 const CandidateSetting& winner, const std::vector<double>& sweepStimulus,
+                 AdaptResult& result) {
     try {
-        const std::vector<double> stimulus = StimulusOf(request, setup, kDfeStageBits);
+        const std::vector<double> stimulus =
+            LongerStimulus(request, setup, sweepStimulus, kDfeStageBits);
         SweepOptions manual;
         manual.ctleMode = kCtleModeManual;
         manual.vgaMode = std::to_string(winner.vga);
@@ -143,11 +125,12 @@ std::string NoAdaptationWarning(const std::string& reason) {
 
 AdaptationSetup MakeAdaptationSetup(const AdaptRequest& request) {
     AdaptationSetup setup;
-    const CtleKeys ctle = CtleKeysFor(request.ctleModeLabel);
+    // The adaptation never runs for QPI; its target common-mode code is 0.25 V.
+    const CtleLookupKeys ctle = CtleKeysForLabel(request.ctleModeLabel, "0p25V");
     setup.ctleBandwidth = ctle.bandwidth;
-    setup.ctlePath = ctle.path != nullptr ? ctle.path : request.ctleModeLabel;
+    setup.ctlePath = ctle.path;
     setup.ctleVariant = ctle.variant;
-    setup.vgaBandwidth = VgaBandwidthFor(request.vgaBandwidthLabel);
+    setup.vgaBandwidth = VgaBandwidthKey(request.vgaBandwidthLabel);
     setup.supplyLabel = request.supplyLabel;
     setup.cornerLabel = request.cornerLabel;
     setup.databaseDirectory = request.databaseDirectory;
@@ -162,7 +145,6 @@ AdaptationSetup MakeAdaptationSetup(const AdaptRequest& request) {
 }
 
 AdaptResult Adapt(const AdaptRequest& request, const AdaptationBackend& backend) {
-    const ReleasePlansOnExit releasePlans;
     try {
         double configuredDcGain = 0;
         const std::string problem = CheckRequest(request, configuredDcGain);
@@ -184,11 +166,8 @@ AdaptResult Adapt(const AdaptRequest& request, const AdaptationBackend& backend)
         options.vgaMode = setup.defaults.vga.mode;
         options.figureOfMerit = kFigureArea;
         options.configuredDcGain = configuredDcGain;
-        SweepOutcome outcome;
-        {
-            const std::vector<double> stimulus = StimulusOf(request, setup, kSweepBits);
-            outcome = RunSweep(backend.evaluator, grid, stimulus, options);
-        }
+        const std::vector<double> stimulus = StimulusOf(request, setup, kSweepBits);
+        SweepOutcome outcome = RunSweep(backend.evaluator, grid, stimulus, options);
         if (!outcome.ok) return NotAdapted(outcome.reason);
 
         AdaptResult result;
@@ -201,8 +180,9 @@ AdaptResult Adapt(const AdaptRequest& request, const AdaptationBackend& backend)
         result.vga = setup.defaults.vga;
         result.vga.chosenIndex = outcome.winner.vga;
         outcome.processed = {};
-        if (request.dfeMode != 0)
-            RunDfeStage(request, setup, backend, grid, outcome.winner, result);
+        if (request.dfeMode != 0) {
+            RunDfeStage(request, setup, backend, grid, outcome.winner, stimulus, result);
+        }
         return result;
     } catch (const std::exception& e) {
         return NotAdapted(e.what());

@@ -122,6 +122,6 @@ inline constexpr const char* kDfeSetUpWarning = "WARNING: DFE failed to initiali
 
 // Validates the request (a finite, non-zero impulse of at least one unit interval, positive
 // rates, a numeric DC-gain index, a database that lists candidates), builds the 16384-bit
-// stimulus, sweeps, and with dfeMode non-zero runs the DFE stage on a 32768-bit stimulus. The
-// plan tables of the transforms it used are released before it returns.
+// stimulus, sweeps, and with dfeMode non-zero runs the DFE stage on a 32768-bit stimulus. It
+// changes no state outside its arguments: its transforms' plans go with the buffers they serve.
 AdaptResult Adapt(const AdaptRequest& request, const AdaptationBackend& backend);

@@ -37,6 +37,9 @@ class ResponseCatalogue {
 class CandidateEvaluator {
   public:
     virtual ~CandidateEvaluator() = default;
+    // Announces the stimulus of the Evaluate calls that follow (until the next announcement), so
+    // that what every candidate of it shares can be prepared once.
+    virtual void BeginStimulus(std::span<const double> /*stimulus*/) {}
     // Runs `stimulus` (the received waveform on the model's grid, periodic: see
     // stimulus_waveform.hpp) through the CTLE at (dc, boost), the VGA at `vga` and the DFE as
     // `dfe` says, and writes the processed waveform into `processed` (resized as needed; callers

@@ -97,6 +97,7 @@ SweepOutcome RunSweep(CandidateEvaluator& evaluator, const CandidateGrid& grid,
         bits = stimulus.size() / spb / 2;
         stimulus = stimulus.first(bits * spb);
     }
+    evaluator.BeginStimulus(stimulus);
     const EyeWindow window{bits, options.samplesPerBit, evaluator.TailSamples()};
     CandidateRunner runner(evaluator, stimulus, vgaMode, grid.vgaGains.size(), options.vgaTarget,
                            window);

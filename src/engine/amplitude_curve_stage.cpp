@@ -1,5 +1,7 @@
 #include "engine/amplitude_curve_stage.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -30,6 +32,13 @@ AmplitudeCurveStage::AmplitudeCurveStage(const std::vector<double>& in,
         dx_[j] = x_[j + 1] - x_[j];
         dy_[j] = y_[j + 1] - y_[j];
     }
+    const std::size_t last = in.size() - 1;
+    const double step = (x_[last] - x_[0]) / static_cast<double>(last);
+    even_ = std::isfinite(step);
+    for (std::size_t j = 0; even_ && j <= last; ++j) {
+        even_ = std::abs(x_[j] - (x_[0] + static_cast<double>(j) * step)) <= 0.25 * std::abs(step);
+    }
+    inverseStep_ = 1.0 / step;
 }
 
 std::size_t AmplitudeCurveStage::LastReached(double v, std::size_t lo, std::size_t hi) const {
@@ -44,11 +53,11 @@ std::size_t AmplitudeCurveStage::LastReached(double v, std::size_t lo, std::size
     return lo;
 }
 
-std::size_t AmplitudeCurveStage::Interval(double v) {
-    // A few steps from the previous interval, then bisection of what is left.
+std::size_t AmplitudeCurveStage::Interval(double v, std::size_t guess) const {
+    // A few steps from the guess, then bisection of what is left.
     constexpr int kSteps = 4;
     const std::size_t top = x_.size() - 2;
-    std::size_t j = last_;
+    std::size_t j = guess;
     if (Reached(v, j)) {
         for (int s = 0; s < kSteps; ++s) {
             if (j == top || !Reached(v, j + 1)) return j;
@@ -66,15 +75,45 @@ std::size_t AmplitudeCurveStage::Interval(double v) {
 }
 
 void AmplitudeCurveStage::Process(double* samples, std::size_t count) {
-    if (x_.empty()) return;
+    Apply(samples, samples, count);
+}
+
+void AmplitudeCurveStage::Apply(const double* in, double* out, std::size_t count) {
+    if (x_.empty()) {
+        if (in != out) std::copy(in, in + count, out);
+        return;
+    }
     const double* x = x_.data();
     const double* y = y_.data();
     const double* dx = dx_.data();
     const double* dy = dy_.data();
+    if (!even_) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const double v = in[i];
+            const std::size_t j = Interval(v, last_);
+            last_ = j;
+            out[i] = y[j] + ((v - x[j]) / dx[j]) * dy[j];
+        }
+        return;
+    }
+    // Evenly spaced inputs: the spacing puts v in an interval at most one off the one the
+    // search finds; a comparison or two settles it (the search itself when it is further off).
+    const std::size_t top = x_.size() - 2;
+    const double lastGuess = static_cast<double>(top);
+    const double origin = x[0];
     for (std::size_t i = 0; i < count; ++i) {
-        const double v = samples[i];
-        const std::size_t j = Interval(v);
-        last_ = j;
-        samples[i] = y[j] + ((v - x[j]) / dx[j]) * dy[j];
+        const double v = in[i];
+        const double position = (v - origin) * inverseStep_;
+        // Also a sample that is not a number starts from the first interval.
+        std::size_t j =
+            position >= 1.0 ? (position < lastGuess ? static_cast<std::size_t>(position) : top) : 0;
+        if (j < top && Reached(v, j + 1)) {
+            ++j;
+            if (j < top && Reached(v, j + 1)) j = Interval(v, j);
+        } else if (j > 0 && !Reached(v, j)) {
+            --j;
+            if (j > 0 && !Reached(v, j)) j = Interval(v, j);
+        }
+        out[i] = y[j] + ((v - x[j]) / dx[j]) * dy[j];
     }
 }

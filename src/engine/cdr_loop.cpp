@@ -9,6 +9,14 @@ constexpr double kTwoPi = 6.283185307179586;
 // An event further than this from its scheduled phase counts as a miss.
 constexpr double kPhaseWindow = 0.6283185307179586;
 
+// std::remainder(x, 2 pi) without the library call for the phases the loop meets, in
+// [-pi, 2 pi]: there the quotient rounds to 0 or 1 (ties to even: 0 at +-pi) and x - 2 pi is
+// exact, so the result is the library's to the bit.
+double RemainderOfTurn(double x) {
+    if (x >= -kPi && x <= kTwoPi) return x > kPi ? x - kTwoPi : x;
+    return std::remainder(x, kTwoPi);
+}
+
 }  // namespace
 
 CdrLoop::CdrLoop(const CdrLoopSettings& settings)
@@ -93,7 +101,7 @@ void CdrLoop::Step(std::vector<double>& edges) {
         // Data events sit on whole cycles, edge events half a cycle later; rounding is put
         // right here so that it cannot accumulate.
         const double scheduled = dataStep_ ? 0.0 : kPi;
-        const double offset = std::remainder(vco_.phase - scheduled, kTwoPi);
+        const double offset = RemainderOfTurn(vco_.phase - scheduled);
         if (std::fabs(offset) < kPhaseWindow) {
             vco_.phase = scheduled;
         } else {

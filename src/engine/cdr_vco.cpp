@@ -7,7 +7,11 @@ namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
 
+// std::fmod(phase, 2 pi) taken into [0, 2 pi). Phases that have advanced by less than a turn
+// (in [0, 4 pi)) skip the library call: there the truncated quotient is 0 or 1 and phase - 2 pi
+// is exact, so the result is the library's to the bit.
 double WrapPhase(double phase) {
+    if (phase >= 0 && phase < 2 * kTwoPi) return phase < kTwoPi ? phase : phase - kTwoPi;
     double wrapped = std::fmod(phase, kTwoPi);
     if (wrapped < 0) wrapped += kTwoPi;
     return wrapped;

@@ -6,28 +6,34 @@
 
 namespace {
 
-// x[k] <- x[k] * h[k] * scale over interleaved complex values, written out so that it
-// vectorises (std::complex multiplication goes through a library call for infinities).
-void MultiplyBins(std::complex<double>* x, const std::complex<double>* h, std::size_t count,
-                  double scale) {
-    double* __restrict xd = reinterpret_cast<double*>(x);
-    const double* __restrict hd = reinterpret_cast<const double*>(h);
-    for (std::size_t k = 0; k < count; ++k) {
-        const double a = xd[2 * k];
-        const double b = xd[2 * k + 1];
-        const double c = hd[2 * k];
-        const double d = hd[2 * k + 1];
-        xd[2 * k] = (a * c - b * d) * scale;
-        xd[2 * k + 1] = (a * d + b * c) * scale;
-    }
-}
-
 std::shared_ptr<FftWorkspace> Required(std::shared_ptr<FftWorkspace> workspace) {
     if (!workspace) throw std::invalid_argument("a stage on an FFT grid needs its workspace");
     return workspace;
 }
 
 }  // namespace
+
+void MultiplySpectrum(const std::complex<double>* x, const std::complex<double>* h,
+                      std::complex<double>* out, std::size_t count, double scale) {
+    // Written out so that it vectorises (std::complex multiplication goes through a library
+    // call for infinities). `out` may be `x`.
+    const double* xd = reinterpret_cast<const double*>(x);
+    const double* __restrict hd = reinterpret_cast<const double*>(h);
+    double* od = reinterpret_cast<double*>(out);
+    for (std::size_t k = 0; k < count; ++k) {
+        const double a = xd[2 * k];
+        const double b = xd[2 * k + 1];
+        const double c = hd[2 * k];
+        const double d = hd[2 * k + 1];
+        od[2 * k] = (a * c - b * d) * scale;
+        od[2 * k + 1] = (a * d + b * c) * scale;
+    }
+}
+
+void MultiplySpectrum(std::complex<double>* x, const std::complex<double>* h, std::size_t count,
+                      double scale) {
+    MultiplySpectrum(x, h, x, count, scale);
+}
 
 SpectrumStage::SpectrumStage(std::vector<std::complex<double>> bins,
                              std::shared_ptr<FftWorkspace> workspace)
@@ -66,7 +72,7 @@ void SpectrumStage::Process(double* samples, std::size_t count) {
     const bool inPlace = samples == buffer.Samples();
     if (!inPlace) std::copy(samples, samples + n, buffer.Samples());
     workspace_->Plan().Forward(buffer);
-    MultiplyBins(buffer.Bins(), bins_.data(), bins_.size(), 1.0 / static_cast<double>(n));
+    MultiplySpectrum(buffer.Bins(), bins_.data(), bins_.size(), 1.0 / static_cast<double>(n));
     workspace_->Plan().Inverse(buffer);
     if (!inPlace) std::copy(buffer.Samples(), buffer.Samples() + n, samples);
 }
@@ -140,7 +146,7 @@ void FilterCascadeFromSilence(const std::vector<const SpectrumStage*>& stages,
     workspace.Plan().Forward(buffer);
     for (std::size_t k = 0; k < stages.size(); ++k) {
         const double scale = k + 1 == stages.size() ? 1.0 / static_cast<double>(n) : 1.0;
-        MultiplyBins(buffer.Bins(), stages[k]->Bins().data(), buffer.BinCount(), scale);
+        MultiplySpectrum(buffer.Bins(), stages[k]->Bins().data(), buffer.BinCount(), scale);
     }
     workspace.Plan().Inverse(buffer);
     std::copy(window + historyLength, window + historyLength + count, samples);

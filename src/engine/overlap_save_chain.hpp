@@ -31,6 +31,14 @@ class FftWorkspace {
     RealFftBuffer buffer_;
 };
 
+// x[k] <- x[k] * h[k] * scale for k < count: a spectrum times a stage's bins, the arithmetic of
+// every stage of a chain.
+void MultiplySpectrum(std::complex<double>* x, const std::complex<double>* h, std::size_t count,
+                      double scale);
+// out[k] = x[k] * h[k] * scale, the same arithmetic into another array.
+void MultiplySpectrum(const std::complex<double>* x, const std::complex<double>* h,
+                      std::complex<double>* out, std::size_t count, double scale);
+
 // A linear stage on a grid: a window of the grid's length is transformed, multiplied by the
 // stage's spectrum and transformed back (a circular convolution), in place.
 class SpectrumStage : public SignalStage {

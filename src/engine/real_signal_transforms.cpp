@@ -1,47 +1,38 @@
 #include "engine/real_signal_transforms.hpp"
 
-#include <algorithm>
-#include <cmath>
-#include <numbers>
+#include <string>
 
-void SpectrumOfReal(const std::vector<double>& signal, ComplexBuffer& spectrum) {
-    RealForward(spectrum, signal);
+#include "engine/fft_service.hpp"
+#include "engine/real_fft_plan.hpp"
+
+std::vector<std::complex<double>> HalfSpectrumOfReal(const std::vector<double>& signal) {
+    const std::size_t n = signal.size();
+    if (n == 0) return {};
+    if (n % 2 == 0) return RealSpectrum(signal);
+    ComplexBuffer full;
+    RealForward(full, signal);
+    std::vector<std::complex<double>> bins(n / 2 + 1);
+    for (std::size_t k = 0; k < bins.size(); ++k)
+        bins[k] = {full.data[2 * k], full.data[2 * k + 1]};
+    return bins;
 }
 
-void RealOfSymmetricSpectrum(const ComplexBuffer& spectrum, std::vector<double>& signal) {
-    const std::size_t n = spectrum.count;
-    signal.resize(n);
-    if (n == 0) return;
-    if (spectrum.data.size() != 2 * n) {
-        throw FftError("RealOfSymmetricSpectrum: a spectrum of " + std::to_string(n) +
-                       " points holds " + std::to_string(spectrum.data.size()) + " values");
+std::vector<double> RealOfHalfSpectrum(const std::vector<std::complex<double>>& bins,
+                                       std::size_t n) {
+    if (n == 0) return {};
+    if (bins.size() != n / 2 + 1) {
+        throw FftError(std::to_string(bins.size()) + " bins do not describe " + std::to_string(n) +
+                       " samples");
     }
-    const double* y = spectrum.data.data();
-    if (n % 2 != 0) {
-        ComplexBuffer full = spectrum;
-        ComplexInverse(full);
-        for (std::size_t j = 0; j < n; ++j) signal[j] = full.data[2 * j];
-        return;
+    if (n % 2 == 0) return RealSignal(bins, n);
+    ComplexBuffer full(static_cast<std::uint32_t>(n));
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::complex<double> v = k < bins.size() ? bins[k] : std::conj(bins[n - k]);
+        full.data[2 * k] = v.real();
+        full.data[2 * k + 1] = k == 0 ? 0.0 : v.imag();
     }
-    // With E and O the half-length spectra of the even and odd samples,
-    // Y[k] = E[k] + w^k O[k] and Y[k + m] = E[k] - w^k O[k], w = exp(-2 pi i / n); the
-    // half-length signal even + i * odd has the spectrum E + i O.
-    const std::size_t m = n / 2;
-    ComplexBuffer half(static_cast<std::uint32_t>(m));
-    double* z = half.data.data();
-    const double step = 2 * std::numbers::pi / static_cast<double>(n);
-    for (std::size_t k = 0; k < m; ++k) {
-        const double aRe = y[2 * k], aIm = y[2 * k + 1];
-        const double bRe = y[2 * (k + m)], bIm = y[2 * (k + m) + 1];
-        const double eRe = 0.5 * (aRe + bRe), eIm = 0.5 * (aIm + bIm);
-        const double dRe = 0.5 * (aRe - bRe), dIm = 0.5 * (aIm - bIm);
-        const double c = std::cos(step * static_cast<double>(k));
-        const double s = std::sin(step * static_cast<double>(k));
-        // O = d * exp(+i step k)
-        const double oRe = dRe * c - dIm * s, oIm = dRe * s + dIm * c;
-        z[2 * k] = eRe - oIm;
-        z[2 * k + 1] = eIm + oRe;
-    }
-    ComplexInverse(half);
-    std::copy(half.data.begin(), half.data.end(), signal.begin());
+    ComplexInverse(full);
+    std::vector<double> signal(n);
+    for (std::size_t j = 0; j < n; ++j) signal[j] = full.data[2 * j];
+    return signal;
 }

@@ -119,22 +119,17 @@ std::vector<double> BuildReceivedWaveform(const std::vector<std::int32_t>& symbo
         // The stimulus repeats every n samples, so an impulse longer than that wraps around.
         for (std::size_t j = 0; j < onGrid.size(); ++j) folded[j % n] += onGrid[j];
     }
-    ComplexBuffer channel;
-    SpectrumOfReal(folded, channel);
+    const std::vector<std::complex<double>> channel = HalfSpectrumOfReal(folded);
     folded = {};
 
-    ComplexBuffer product;
-    SpectrumOfReal(HoldSymbols(symbols, grid.samplesPerBit, kStimulusLevel), product);
+    std::vector<std::complex<double>> product =
+        HalfSpectrumOfReal(HoldSymbols(symbols, grid.samplesPerBit, kStimulusLevel));
     const std::vector<double> edges = GaussianEdgeFilter(n, grid);
-    for (std::size_t k = 0; k < n; ++k) {
+    for (std::size_t k = 0; k < product.size(); ++k) {
         const double shaping = 0.5 * (edges[k] + edges[(n - k) % n]) * dt;
-        const double xr = product.data[2 * k], xi = product.data[2 * k + 1];
-        const double hr = channel.data[2 * k], hi = channel.data[2 * k + 1];
-        product.data[2 * k] = (xr * hr - xi * hi) * shaping;
-        product.data[2 * k + 1] = (xr * hi + xi * hr) * shaping;
+        const double xr = product[k].real(), xi = product[k].imag();
+        const double hr = channel[k].real(), hi = channel[k].imag();
+        product[k] = {(xr * hr - xi * hi) * shaping, (xr * hi + xi * hr) * shaping};
     }
-    channel = ComplexBuffer();
-    std::vector<double> received;
-    RealOfSymmetricSpectrum(product, received);
-    return received;
+    return RealOfHalfSpectrum(product, n);
 }

@@ -58,6 +58,8 @@ void UserModel::SetUpDecisionFeedback(const RxSettings& settings, const RxLabels
         setup.floatOffset = p.floatOffset;
         setup.adaptive = settings.dfeMode != 1;
         setup.active = true;
+        setup.adaptedWeights = adaptedTapWeights_;
+        setup.adaptedCodes = adaptedTapCodes_;
         bool anyWeight = false;
         for (std::size_t k = 0; k < p.codes.size() && k < setup.limits.size(); ++k) {
             const double w = DfeCodeToWeight(p.codes[k], setup.limits.upperLimit[k], DfeTapRange(k),

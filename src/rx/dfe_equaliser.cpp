@@ -19,6 +19,42 @@ constexpr int kSmoothingWarmUp = 50;
 
 bool PositiveTime(double t) { return t > 0 && std::isfinite(t); }
 
+// A smoothing filter (two coefficients) run on local copies of its coefficients and state for
+// the length of a block, with the arithmetic of ConvFilt::Filter in the same order: the general
+// filter's loops cost more than the recursion itself, which runs at every sample. The state goes
+// back into the filter at the end.
+class SmoothingRun {
+  public:
+    explicit SmoothingRun(ConvFilt& filter)
+        : filter_(filter),
+          a1_(filter.Denominator()[1]),
+          b0_(filter.Numerator()[0]),
+          b1_(filter.Numerator()[1]),
+          w0_(filter.State()[0]),
+          w1_(filter.State()[1]) {}
+    ~SmoothingRun() {
+        filter_.State()[0] = w0_;
+        filter_.State()[1] = w1_;
+    }
+    SmoothingRun(const SmoothingRun&) = delete;
+    SmoothingRun& operator=(const SmoothingRun&) = delete;
+
+    double Filter(double x) {
+        w1_ = w0_;
+        double v = x;
+        v -= a1_ * w1_;
+        w0_ = v;
+        double y = b0_ * w0_;
+        y += b1_ * w1_;
+        return y;
+    }
+
+  private:
+    ConvFilt& filter_;
+    double a1_, b0_, b1_;
+    double w0_, w1_;
+};
+
 }  // namespace
 
 int DecisionFeedbackEqualiser::Setup(const DfeSetup& setup) {
@@ -26,11 +62,16 @@ int DecisionFeedbackEqualiser::Setup(const DfeSetup& setup) {
     // switches and code tables given beforehand stay.
     const bool recordTaps = recordTaps_;
     const bool recordClock = recordClock_;
+    const bool clockTimesOut = clockTimesOut_;
     std::vector<std::vector<double>> codeTables = std::move(codeTables_);
+    std::vector<double> instants = std::move(instants_);  // its room, for a DFE set up again
     *this = DecisionFeedbackEqualiser();
     recordTaps_ = recordTaps;
     recordClock_ = recordClock;
+    clockTimesOut_ = clockTimesOut;
     codeTables_ = std::move(codeTables);
+    instants_ = std::move(instants);
+    instants_.clear();
     adaptedWeights_ = setup.adaptedWeights;
     adaptedCodes_ = setup.adaptedCodes;
     impulseSumKnown_ = setup.impulseSumKnown;
@@ -169,33 +210,51 @@ void DecisionFeedbackEqualiser::Equalise(double* samples, std::size_t count, dou
     cdr_->BeginBlock();
     std::size_t next = 0;
     double previous = haveLastOutput_ ? lastOutput_ : samples[0];
+    SmoothingRun smoother(*smoother_);
+    SmoothingRun clockSmoother(*clockSmoother_);
+    // The state the loop reads at every sample is held in locals: writes through `samples`
+    // could otherwise alias it and force a reload each time. Decisions change it; it is read
+    // back after them.
+    double feedback = feedback_;
+    double previousFeedback = previousFeedback_;
+    bool feeding = bitCount_ > kEstimationWindow;
+    double lastClockSample = lastClockSample_;
+    bool haveClockSample = haveLastOutput_;
+    double nextEvent = cdr_->NextEvent();
     for (std::size_t i = 0; i < count; ++i) {
         // The feedback is smoothed at every sample (a step after each decision would be
         // sharper than the circuit), and subtracted once the data level is known.
-        const double smoothed = smoother_->Filter(feedback_);
-        const double clockSmoothed = clockSmoother_->Filter(0.5 * (feedback_ + previousFeedback_));
-        double clockSample = samples[i];
-        if (bitCount_ > kEstimationWindow) {
-            samples[i] -= smoothed;
+        const double smoothed = smoother.Filter(feedback);
+        const double clockSmoothed = clockSmoother.Filter(0.5 * (feedback + previousFeedback));
+        double current = samples[i];
+        double clockSample = current;
+        if (feeding) {
+            current -= smoothed;
+            samples[i] = current;
             clockSample -= clockSmoothed;
         }
-        const double current = samples[i];
         const double position = blockStart + static_cast<double>(i);
         double fraction = 0, level = 0;
-        if ((haveLastOutput_ || i > 0) &&
-            FindCrossing(lastClockSample_, clockSample, EdgeSelection::All, fraction, level)) {
+        if (haveClockSample &&
+            FindCrossing(lastClockSample, clockSample, EdgeSelection::All, fraction, level)) {
             cdr_->AddTransition(position - 1.0 + fraction, level);
         }
-        lastClockSample_ = clockSample;
-        if (cdr_->NextEvent() <= position) {
+        haveClockSample = true;
+        lastClockSample = clockSample;
+        if (nextEvent <= position) {
             cdr_->RunUntil(position, instants_);
             for (; next < instants_.size(); ++next) {
                 const double at = std::clamp(instants_[next] - (position - 1.0), 0.0, 1.0);
                 Decide(previous + at * (current - previous), result);
             }
+            nextEvent = cdr_->NextEvent();
+            feedback = feedback_;
+            previousFeedback = previousFeedback_;
+            feeding = bitCount_ > kEstimationWindow;
         }
         previous = current;
     }
+    lastClockSample_ = lastClockSample;
     lastOutput_ = previous;
     haveLastOutput_ = true;
 }
@@ -216,7 +275,12 @@ void DecisionFeedbackEqualiser::Decide(double value, BlockResult& result) {
                 const double mean = levelSum_ / static_cast<double>(levelBits_);
                 dataLevel_ =
                     std::min(std::round(mean / levelStep_), kHighestLevelStep) * levelStep_;
-                gain_ = std::min(kMaxGain, std::pow(0.31 / dataLevel_, 3.125));
+                // The level moves in whole steps: the power is worked out again only when it
+                // has moved.
+                if (dataLevel_ != gainLevel_) {
+                    gainLevel_ = dataLevel_;
+                    gain_ = std::min(kMaxGain, std::pow(0.31 / dataLevel_, 3.125));
+                }
             }
         }
         if (bit > kLevelStart && bit <= kEstimationWindow) peak_ = std::max(peak_, magnitude);
@@ -274,7 +338,7 @@ void DecisionFeedbackEqualiser::CurrentTaps(std::vector<double>& weights,
 }
 
 void DecisionFeedbackEqualiser::EmitClockTimes(std::int64_t count, std::vector<double>& out) {
-    if (!recoverClock_) return;
+    if (!recoverClock_ || !clockTimesOut_) return;
     // A clock time stands half a bit (and half the offset) before the data instant it clocks,
     // one sample later.
     const double lead = (clockOffset_ + samplesPerBit_) / 2;

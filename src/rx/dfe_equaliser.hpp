@@ -67,6 +67,10 @@ class DecisionFeedbackEqualiser : public DFE {
     void CurrentTaps(std::vector<double>& weights, std::vector<int>& codes) const override;
     void SetRecording(bool tapHistory, bool clockRecords) override;
 
+    // Whether Process hands out clock times (on by default; a DFE that only equalises, as the
+    // adaptation's candidates do, leaves them out). Kept across Setup.
+    void SetClockTimesOut(bool on) { clockTimesOut_ = on; }
+
     // The taps an adaptation found, for the impulse response and the tap report.
     void SetAdaptedTaps(std::vector<double> weights, std::vector<int> codes);
     // Per-tap code tables (volts, most negative code first); codes then come from the tables.
@@ -113,6 +117,7 @@ class DecisionFeedbackEqualiser : public DFE {
     double dataLevel_ = 0.3;
     double levelStep_ = 0.01;
     double gain_ = 1;
+    double gainLevel_ = -1;  // the data level gain_ was worked out for
     double levelSum_ = 0;
     std::uint64_t levelBits_ = 0;
     double peak_ = 0;
@@ -134,4 +139,5 @@ class DecisionFeedbackEqualiser : public DFE {
 
     bool recordTaps_ = false;
     bool recordClock_ = false;
+    bool clockTimesOut_ = true;
 };

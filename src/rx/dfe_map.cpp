@@ -50,12 +50,12 @@ bool CheckCodes(const DfeMap& map, std::string& reason) {
 }  // namespace
 
 std::string DfeMapFileName(double vgaBandwidthKey) {
-    std::string digit;
-    if (vgaBandwidthKey == 28) digit = "1";
-    if (vgaBandwidthKey == 16) digit = "2";
-    if (vgaBandwidthKey == 8) digit = "3";
-    if (vgaBandwidthKey == 4) digit = "4";
-    return "V10KX_RX_DFE_Map_BW" + digit + ".kvrrxdata";
+    const char* digit = vgaBandwidthKey == 28   ? "1"
+                        : vgaBandwidthKey == 16 ? "2"
+                        : vgaBandwidthKey == 8  ? "3"
+                        : vgaBandwidthKey == 4  ? "4"
+                                                : "";
+    return std::string("V10KX_RX_DFE_Map_BW") + digit + ".kvrrxdata";
 }
 
 bool ReadDfeMap(const std::string& fileName, DfeMap& map, std::string& reason) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/ctle_keys.hpp"  // request paths (ResponseRequest::path)
 #include "rx/response_fit.hpp"
 
 // Base names of the four characterisation files (the caller prefixes the database directory).
@@ -31,11 +32,6 @@ inline constexpr const char* kVgaPathLabel = "Vanta 10 VGA";
 
 // Device-family label the receiver and its adaptation pass in every request.
 inline constexpr const char* kReceiverFamily = "Vanta 10 KT";
-
-// Request paths (ResponseRequest::path); any other text selects the high-gain CTLE.
-inline constexpr const char* kVgaPath = "VGA";
-inline constexpr const char* kLowGainPath = "Low-Gain";
-inline constexpr const char* kQpiPath = "QPI";
 
 // One stored table: `rows` vectors of `columns` doubles. A frequency response holds the
 // frequencies (Hz) in row 0, then per stage one row of magnitudes (dB) and one of phases

@@ -93,27 +93,14 @@ RxLabels DeriveLabels(const RxSettings& s) {
 ResponseRequest CtleRequest(const RxSettings& s, const RxLabels& l, double bitRate) {
     ResponseRequest r;
     if (!s.Qpi()) {
-        r.acGain = s.ctleHgSel != 0 ? s.eqzS4AcGain : s.eqzS1AcGain;
+        // An adapted AC gain takes effect whichever CTLE family is in use.
+        r.acGain = (s.ctleHgSel != 0 || s.adapted) ? s.eqzS4AcGain : s.eqzS1AcGain;
         r.dcGain = s.ctleHgSel != 0 ? s.eqzS4DcGain : 0;
     }
-    r.variant = "H";
-    r.bandwidth = 16;
-    const std::string& mode = l.ctleMode;
-    if (mode == "High-Gain, High BW") {
-        r.bandwidth = 16;
-        r.path = mode;
-    } else if (mode == "High-Gain, Low BW") {
-        r.bandwidth = 8;
-        r.path = mode;
-    } else if (mode.rfind("High Data Rate, Peak Freq ", 0) == 0) {
-        static const double keys[] = {4, 8, 16, 28};
-        r.bandwidth = keys[mode.back() - '0'];
-        r.path = kLowGainPath;
-    } else if (mode == "QPI") {
-        r.bandwidth = 16;
-        r.variant = l.qpiCode;
-        r.path = kQpiPath;
-    }
+    const CtleLookupKeys keys = CtleKeysForLabel(l.ctleMode, l.qpiCode);
+    r.bandwidth = keys.bandwidth;
+    r.path = keys.path;
+    r.variant = keys.variant;
     r.family = kReceiverFamily;
     r.bitRate = bitRate;
     return r;
@@ -123,9 +110,8 @@ ResponseRequest VgaRequest(const RxSettings& s, const RxLabels& l, double bitRat
     ResponseRequest r;
     r.acGain = s.vgaGain;
     r.dcGain = 0;
-    const std::string& bw = l.vgaBandwidth;
-    r.bandwidth = bw == "3" ? 28 : bw == "2" ? 16 : bw == "1" ? 8 : bw == "0" ? 4 : 28;
-    r.variant = "H";
+    r.bandwidth = VgaBandwidthKey(l.vgaBandwidth);
+    r.variant = std::string(1, 'H');  // not assigned from a literal: a false -Wrestrict at -O3
     r.path = kVgaPath;
     r.family = kReceiverFamily;
     r.bitRate = bitRate;

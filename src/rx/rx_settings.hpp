@@ -34,6 +34,8 @@ struct RxSettings {
     int ctleHgSel = 0;  // 0: high-data-rate CTLE, other: high-gain CTLE
     int ctleMode = 0;   // non-zero asks for CTLE/VGA auto-adaptation
     int dfeMode = 0;    // 0: DFE off
+    // The auto-adaptation chose the AC, DC and VGA gains (eqzS4AcGain, eqzS4DcGain, vgaGain).
+    bool adapted = false;
 
     bool Qpi() const { return qpiSel == 1; }
 };

@@ -64,4 +64,14 @@ std::optional<AmplitudeCurve> CurveFromRecord(const ResponseRecord& record, std:
     return curve;
 }
 
+std::vector<StageRows> CtleStageRows(bool fourStages, bool qpi) {
+    if (!fourStages) return {{1, 2, 0, 1}};
+    std::vector<StageRows> rows;
+    for (std::uint32_t stage = 0; stage < 4; ++stage) {
+        const std::uint32_t curveRow = (stage > 0 && qpi) ? 2 : 0;
+        rows.push_back({1 + 2 * stage, 2 + 2 * stage, curveRow, curveRow + 1});
+    }
+    return rows;
+}
+
 }  // namespace v10kx_ami_rx

@@ -27,4 +27,17 @@ struct AmplitudeCurve {
 std::optional<AmplitudeCurve> CurveFromRecord(const ResponseRecord& record, std::uint32_t inRow,
                                               std::uint32_t outRow);
 
+// Where each CTLE stage's response and amplitude curve stand in the records of one lookup: the
+// single high-data-rate stage, or the four stages of the high-gain and QPI records (the QPI
+// file's stages after the first take the second curve pair).
+struct StageRows {
+    std::uint32_t magnitude;
+    std::uint32_t phase;
+    std::uint32_t curveIn;
+    std::uint32_t curveOut;
+};
+std::vector<StageRows> CtleStageRows(bool fourStages, bool qpi);
+// The VGA stage's rows.
+inline constexpr StageRows kVgaStageRows{1, 2, 0, 1};
+
 }  // namespace v10kx_ami_rx

@@ -18,6 +18,12 @@ class StageSampler {
     explicit StageSampler(const StageResponse& stage);
     std::complex<double> operator()(double f) const;
 
+    // out[k] = the response at k * spacing, k = 0 .. count - 1, as operator() gives it up to a
+    // few units in the last place: within each interval between points (and above the last one)
+    // the phase grows by the same angle from bin to bin, so the unit phasor is rotated by it and
+    // worked out afresh every few bins, instead of a cosine and a sine per bin.
+    void SampleGrid(double spacing, std::size_t count, std::complex<double>* out) const;
+
   private:
     const StageResponse& points_;
     std::vector<double> magnitudes_;

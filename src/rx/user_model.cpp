@@ -89,22 +89,14 @@ UserModel::UserModel(double* impulse_matrix, long row_size, int aggressors, doub
     if (!dataDirEmpty && !dataDir.empty()) dataDir += "/";
 
     if (settings.ctleMode != 0 && (dataDirEmpty || !dataDir.empty()) && !settings.Qpi()) {
-        AutoAdaptEqualiser(settings, labels, bitRate);
+        AutoAdaptEqualiser(settings, labels, bitRate, impulse_matrix);
     }
     if (settings.Qpi()) settings.vgaGain = 7;
 
-    // Database lookups.
-    ResponseDatabaseFiles files;
-    files.highGain = dataDir + kHighGainCtleFile;
-    files.highDataRate = dataDir + kHighDataRateCtleFile;
-    files.qpi = dataDir + kQpiCtleFile;
-    files.vga = dataDir + kVgaResponseFile;
-    files.corner = labels.corner;
-    files.supplyLabel = labels.supply;
-    files.supplySetting = labels.supply;
-
-    // The files go with each lookup under one lock: another instance under construction on
-    // another thread may be asking for another corner or supply at the same moment.
+    // Database lookups. The files go with each lookup under one lock: another instance under
+    // construction on another thread may be asking for another corner or supply at the same
+    // moment.
+    const ResponseDatabaseFiles files = DatabaseFiles(labels);
     ResponseSelection ctle;
     LookupResponse(ctle, CtleRequest(settings, labels, bitRate), files);
     ResponseSelection vga;
@@ -118,36 +110,43 @@ UserModel::UserModel(double* impulse_matrix, long row_size, int aggressors, doub
     AmiRxFFTMult::Init(impulse_matrix, 1);
 }
 
+ResponseDatabaseFiles UserModel::DatabaseFiles(const RxLabels& labels) const {
+    ResponseDatabaseFiles files;
+    files.highGain = dataDir + kHighGainCtleFile;
+    files.highDataRate = dataDir + kHighDataRateCtleFile;
+    files.qpi = dataDir + kQpiCtleFile;
+    files.vga = dataDir + kVgaResponseFile;
+    files.corner = labels.corner;
+    files.supplyLabel = labels.supply;
+    files.supplySetting = labels.supply;
+    return files;
+}
+
 int UserModel::ReadIntParam(const std::vector<std::string>& names, int fallback) {
     return ScanIntOr(GetParamText(names), fallback);
 }
 
 void UserModel::AssembleStages(const RxSettings& settings, const ResponseSelection& ctle,
                                const ResponseSelection& vga) {
-    if (settings.ctleHgSel == 0 && !settings.Qpi()) {
-        AddStage(ctle.response, 1, 2, ctle.curve, 0, 1, "CTLE");
-    } else {
-        for (std::uint32_t stage = 0; stage < 4; ++stage) {
-            // Stages after the first use the QPI file's second curve pair.
-            const std::uint32_t curveRow = (stage > 0 && settings.Qpi()) ? 2 : 0;
-            AddStage(ctle.response, 1 + 2 * stage, 2 + 2 * stage, ctle.curve, curveRow,
-                     curveRow + 1, Format("CTLE stage %u", stage + 1));
-        }
+    const bool fourStages = settings.ctleHgSel != 0 || settings.Qpi();
+    const std::vector<StageRows> rows = CtleStageRows(fourStages, settings.Qpi());
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        AddStage(ctle.response, ctle.curve, rows[k],
+                 fourStages ? Format("CTLE stage %u", static_cast<unsigned>(k + 1)) : "CTLE");
     }
-    AddStage(vga.response, 1, 2, vga.curve, 0, 1, "VGA");
+    AddStage(vga.response, vga.curve, kVgaStageRows, "VGA");
 }
 
-void UserModel::AddStage(const ResponseRecord& response, std::uint32_t magnitudeRow,
-                         std::uint32_t phaseRow, const ResponseRecord& curve, std::uint32_t inRow,
-                         std::uint32_t outRow, const std::string& stageName) {
-    std::optional<StageResponse> stage = StageFromRecord(response, magnitudeRow, phaseRow);
+void UserModel::AddStage(const ResponseRecord& response, const ResponseRecord& curve,
+                         const StageRows& rows, const std::string& stageName) {
+    std::optional<StageResponse> stage = StageFromRecord(response, rows.magnitude, rows.phase);
     if (!stage) {
         msgLog += "WARNING: No usable " + stageName +
                   " response was found in the database for these settings; the stage is left "
                   "out.\n";
         return;
     }
-    std::optional<AmplitudeCurve> amplitude = CurveFromRecord(curve, inRow, outRow);
+    std::optional<AmplitudeCurve> amplitude = CurveFromRecord(curve, rows.curveIn, rows.curveOut);
     if (!amplitude) {
         msgLog += "WARNING: No usable amplitude curve was found for the " + stageName +
                   " stage; it is applied without one.\n";

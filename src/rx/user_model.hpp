@@ -3,6 +3,7 @@
 #include "rx/ami_rx_fft_mult.hpp"
 #include "rx/response_database.hpp"
 #include "rx/rx_settings.hpp"
+#include "rx/stage_assembly.hpp"
 
 namespace v10kx_ami_rx {
 
@@ -14,17 +15,27 @@ class UserModel : public AmiRxFFTMult {
   private:
     // Integer parameter read one by one; `fallback` when missing or not an integer.
     int ReadIntParam(const std::vector<std::string>& names, int fallback);
-    // Lets the auto-adaptation choose AC, DC and VGA gains (ctle_mode non-zero).
-    void AutoAdaptEqualiser(RxSettings& settings, const RxLabels& labels, double bitRate);
+    // Value text below the root, empty when absent, without a message either way.
+    std::string QuietParamText(const std::vector<std::string>& names) const;
+    // The database file names of dataDir with the corner and supply of `labels`.
+    ResponseDatabaseFiles DatabaseFiles(const RxLabels& labels) const;
+    // Lets the auto-adaptation choose AC, DC and VGA gains (ctle_mode non-zero) on `impulse`,
+    // row 0 of the impulse response.
+    void AutoAdaptEqualiser(RxSettings& settings, const RxLabels& labels, double bitRate,
+                            const double* impulse);
     void AssembleStages(const RxSettings& settings, const ResponseSelection& ctle,
                         const ResponseSelection& vga);
-    void AddStage(const ResponseRecord& response, std::uint32_t magnitudeRow,
-                  std::uint32_t phaseRow, const ResponseRecord& curve, std::uint32_t inRow,
-                  std::uint32_t outRow, const std::string& stageName);
+    void AddStage(const ResponseRecord& response, const ResponseRecord& curve,
+                  const StageRows& rows, const std::string& stageName);
     // DFE (dfe mode non-zero) or clock recovery only (cdr_sel Enable). `impulse` is row 0 of
     // the impulse response (rowSize samples), for its sum.
     void SetUpDecisionFeedback(const RxSettings& settings, const RxLabels& labels,
                                const double* impulse);
+
+    // The DFE taps the adaptation's second stage found, for the impulse response and the tap
+    // report; empty without one.
+    std::vector<double> adaptedTapWeights_;
+    std::vector<int> adaptedTapCodes_;
 };
 
 }  // namespace v10kx_ami_rx

@@ -88,33 +88,46 @@ TEST(OverlapSaveChain, CascadeFromSilenceIsTheStagesOneAfterAnother) {
 }
 
 TEST(AmplitudeCurveStage, GivesTheSameBitsAsTheLinearInterpolation) {
-    // Ascending and descending tables; samples inside, on the points, beyond both ends, with
-    // jumps that leave the previous interval far behind, and runs of slowly moving values.
-    const std::vector<double> in{-2.0, -1.5, -0.7, -0.1, 0.0, 0.2, 0.9, 1.4, 2.0};
-    const std::vector<double> out{-0.8, -0.75, -0.5, -0.09, 0.0, 0.19, 0.6, 0.7, 0.79};
+    // Ascending and descending tables, unevenly and evenly spaced (the even ones take their
+    // interval from the spacing); samples inside, on the points, beyond both ends, with jumps
+    // that leave the previous interval far behind, and runs of slowly moving values.
+    std::vector<std::pair<std::vector<double>, std::vector<double>>> tables{
+        {{-2.0, -1.5, -0.7, -0.1, 0.0, 0.2, 0.9, 1.4, 2.0},
+         {-0.8, -0.75, -0.5, -0.09, 0.0, 0.19, 0.6, 0.7, 0.79}}};
+    std::vector<double> evenIn, evenOut;
+    for (int i = 0; i <= 80; ++i) {
+        evenIn.push_back(-2.0 + 4.0 * i / 80);
+        evenOut.push_back(0.8 * std::tanh(evenIn.back() / 0.8));
+    }
+    tables.emplace_back(evenIn, evenOut);
+
     std::vector<double> samples = RandomSignal(2000, 9);
     for (double& v : samples) v *= 2.6;
     for (std::size_t i = 0; i < 500; ++i) samples[i] = -2.2 + 0.009 * static_cast<double>(i);
-    samples.insert(samples.end(), in.begin(), in.end());
+    for (const auto& table : tables)
+        samples.insert(samples.end(), table.first.begin(), table.first.end());
     samples.push_back(-0.0);
     samples.push_back(std::numeric_limits<double>::infinity());
     samples.push_back(-1e300);
+    samples.push_back(std::numeric_limits<double>::quiet_NaN());
 
-    for (bool descending : {false, true}) {
-        std::vector<double> x = in, y = out;
-        if (descending) {
-            std::reverse(x.begin(), x.end());
-            std::reverse(y.begin(), y.end());
-        }
-        std::vector<double> expected;
-        Interpolate(kInterpNr3Linear, x, y, samples, expected);
-        AmplitudeCurveStage stage(x, y);
-        std::vector<double> got = samples;
-        stage.Process(got.data(), got.size());
-        for (std::size_t i = 0; i < got.size(); ++i) {
-            ASSERT_EQ(std::memcmp(&got[i], &expected[i], sizeof(double)), 0)
-                << (descending ? "descending " : "ascending ") << i << ": " << got[i] << " vs "
-                << expected[i];
+    for (const auto& [in, out] : tables) {
+        for (bool descending : {false, true}) {
+            std::vector<double> x = in, y = out;
+            if (descending) {
+                std::reverse(x.begin(), x.end());
+                std::reverse(y.begin(), y.end());
+            }
+            std::vector<double> expected;
+            Interpolate(kInterpNr3Linear, x, y, samples, expected);
+            AmplitudeCurveStage stage(x, y);
+            std::vector<double> got = samples;
+            stage.Process(got.data(), got.size());
+            for (std::size_t i = 0; i < got.size(); ++i) {
+                ASSERT_EQ(std::memcmp(&got[i], &expected[i], sizeof(double)), 0)
+                    << x.size() << " points, " << (descending ? "descending " : "ascending ") << i
+                    << ": " << got[i] << " vs " << expected[i];
+            }
         }
     }
 }

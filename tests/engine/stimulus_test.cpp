@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <string>
 #include <vector>
 
 #include "engine/channel_data_error.hpp"
@@ -191,6 +193,29 @@ TEST(StimulusWaveform, ImpulseUnitsAndResamplingKeepTheChannelGain) {
     const Vec direct = BuildReceivedWaveform(symbols, grid, fine, dt);
     for (std::size_t i = 0; i < direct.size(); ++i) ASSERT_NEAR(resampled[i], direct[i], 5e-3) << i;
     EXPECT_NEAR(direct[12 * 16], 0.5, 1e-6);  // unit area: the long run reaches the full level
+}
+
+TEST(StimulusWaveform, TwoPeriodsOfThePatternAreOnePeriodTwice) {
+    // The adaptation's second stage reuses the sweep's waveform for its longer stimulus: that
+    // holds only if the waveform of a repeated pattern repeats, whatever the channel's length
+    // (here longer than one period) and whether its impulse needs resampling.
+    const ModelGrid grid{10e9, 8};
+    const double dt = grid.SampleInterval();
+    const std::string pattern = "0x5A3C96F00F1E";
+    const std::size_t bits = ExpandPattern(pattern).size();
+    for (const double interval : {dt, 2 * dt}) {
+        const Vec h = smoothImpulse(bits * 8 * 3 / 2, interval);
+        const Vec once = BuildReceivedWaveform(ExpandPattern(pattern, bits), grid, h, interval);
+        const Vec twice =
+            BuildReceivedWaveform(ExpandPattern(pattern, 2 * bits), grid, h, interval);
+        ASSERT_EQ(twice.size(), 2 * once.size());
+        double peak = 0;
+        for (double v : once) peak = std::max(peak, std::abs(v));
+        ASSERT_GT(peak, 0.1);
+        for (std::size_t i = 0; i < twice.size(); ++i) {
+            ASSERT_NEAR(twice[i], once[i % once.size()], 1e-12 * peak) << interval << " " << i;
+        }
+    }
 }
 
 TEST(StimulusWaveform, RejectsWhatItCannotBuildFrom) {

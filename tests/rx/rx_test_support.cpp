@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "mkdb/rx_container_writer.hpp"
+#include "mkdb/writers.hpp"
 
 namespace rxtest {
 
@@ -159,6 +160,42 @@ void WriteTestDatabase(const std::filesystem::path& dir, const TestDatabase& t,
     mkdb::writeBytes(dir / ("V10KX_CTLE3" + cornerSuffix + ".kvreledata"),
                      mkdb::encodeCtleContainer(qpi));
     mkdb::writeBytes(dir / ("V10KX_VGA_Response" + v), mkdb::encodeCtleContainer(vga));
+}
+
+namespace {
+
+std::string ReplaceOnce(std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+}  // namespace
+
+void WriteReducedKitDatabase(const std::filesystem::path& dir) {
+    std::string json = ReadFile(mkdb::defaultRxDescription());
+    json = ReplaceOnce(
+        json, R"("keys": 16, "stored": 16, "peakingDbAtZero": 0.0, "peakingDbPerStep": 1.0)",
+        R"("keys": 4, "stored": 4, "peakingDbAtZero": 0.0, "peakingDbPerStep": 5.0)");
+    json = ReplaceOnce(
+        json, R"("keys": 29, "stored": 24, "peakingDbAtZero": 0.0, "peakingDbPerStep": 0.3)",
+        R"("keys": 3, "stored": 3, "peakingDbAtZero": 0.0, "peakingDbPerStep": 2.0)");
+    json = ReplaceOnce(
+        json, R"("keys": 8, "stored": 8, "linearGains": [0.5, 0.8, 1.1, 1.3, 1.5, 1.65, 1.8, 2.0])",
+        R"("keys": 3, "stored": 3, "linearGains": [0.5, 1.1, 2.0])");
+    const std::filesystem::path description = dir / "reduced_rx.json";
+    std::ofstream(description) << json;
+    mkdb::writeRxDatabase(description, dir);
+}
+
+std::vector<double> PoleChannel(double tauUi, int samplesPerBit, double sampleInterval) {
+    std::vector<double> h(64 * static_cast<std::size_t>(samplesPerBit));
+    const double tau = tauUi * samplesPerBit;
+    for (std::size_t j = 0; j < h.size(); ++j) {
+        h[j] = std::exp(-static_cast<double>(j) / tau) / (tau * sampleInterval);
+    }
+    return h;
 }
 
 std::string Params(const std::filesystem::path& databaseDir,

@@ -85,6 +85,15 @@ struct TestDatabase {
 void WriteTestDatabase(const std::filesystem::path& dir, const TestDatabase& db,
                        const std::string& cornerSuffix = "");
 
+// Every receiver file of the shipped description, with fewer gains to choose from (AC boosts
+// 0-3 of 5 dB steps for the high-data-rate CTLE, 0-2 for the high-gain one, VGA gains 0.5, 1.1
+// and 2.0), so that an auto-adaptation sweeps a dozen candidates instead of a hundred.
+void WriteReducedKitDatabase(const std::filesystem::path& dir);
+
+// A channel of one pole with a time constant of `tauUi` unit intervals, 64 unit intervals long,
+// in 1/s.
+std::vector<double> PoleChannel(double tauUi, int samplesPerBit, double sampleInterval);
+
 // "(Vanta10_Rx (Database_Path "dir") (name value) ...)"
 std::string Params(const std::filesystem::path& databaseDir,
                    const std::vector<std::pair<std::string, std::string>>& values = {});

@@ -1,0 +1,107 @@
+#pragma once
+// The receiver's own chain for the equaliser adaptation's candidates: the CTLE stages and the
+// VGA, each a filter followed by its amplitude curve, then the DFE adapting its taps.
+//
+// The adaptation's stimulus is periodic (one period of the received pattern, see
+// stimulus_waveform.hpp), so a filter on it is a circular convolution over the whole period:
+// one transform pair of the stimulus length gives the steady-state output exactly, with no
+// history to warm up. The candidates of a sweep share prefixes of the chain, and this evaluator
+// works out each shared part once:
+//   - the stimulus spectrum, once per stimulus;
+//   - the CTLE output and its spectrum, once per (DC, boost) setting, for all its VGA gains;
+//   - each VGA stage's response on the grid, once per VGA gain.
+// A VGA candidate then costs one multiplication, one inverse transform, its amplitude curve and
+// the DFE. Buffers are kept between candidates. A stimulus made of two identical halves (a
+// longer run of the same pattern) is evaluated on one half and its output repeated: a periodic
+// signal's circular filtering over two periods is its filtering over one, twice. When that half
+// has the spectrum of the stimulus before, what was worked out for it still holds.
+#include <complex>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "engine/adaptation_interfaces.hpp"
+#include "engine/amplitude_curve_stage.hpp"
+#include "engine/real_fft_plan.hpp"
+#include "rx/stage_response.hpp"
+
+namespace v10kx_ami_rx {
+
+// A stage of a candidate's chain: its frequency response and its amplitude curve (no curve when
+// the tables are empty).
+struct ChainStage {
+    StageResponse response;
+    std::vector<double> curveIn;
+    std::vector<double> curveOut;
+};
+
+// The stages of the candidates, by their indices into the catalogue's lists.
+class CandidateStageSource {
+  public:
+    virtual ~CandidateStageSource() = default;
+    // The CTLE stages (one or four, in order) of a DC-gain and AC-boost index.
+    virtual std::vector<ChainStage> CtleStages(int dc, int boost) = 0;
+    virtual ChainStage VgaStage(int vga) = 0;
+};
+
+// The DFE of a candidate: set up afresh, it adapts while it runs over the waveform in place.
+class CandidateDfe {
+  public:
+    virtual ~CandidateDfe() = default;
+    // False when no DFE can be set up; the samples are then left as they are.
+    virtual bool Equalise(std::span<double> samples) = 0;
+};
+
+// The response of a stage at the bins k / (fftSize * sampleInterval), k = 0 .. fftSize/2, as
+// the adaptation's chains use it (into `bins`, resized).
+void GridBins(const StageResponse& stage, std::size_t fftSize, double sampleInterval,
+              std::vector<std::complex<double>>& bins);
+
+class PeriodicCandidateChain : public CandidateEvaluator {
+  public:
+    // Stimuli are sampled every `sampleInterval` seconds and hold an even number of samples.
+    // Without `dfe`, DfeRun::Adapt runs no DFE.
+    PeriodicCandidateChain(CandidateStageSource& stages, double sampleInterval, CandidateDfe* dfe);
+    ~PeriodicCandidateChain() override;
+
+    // Makes the transforms of stimuli of `samples` samples ahead, so that the stimulus build
+    // (which transforms on the same length) shares them.
+    void PlanFor(std::size_t samples);
+
+    void BeginStimulus(std::span<const double> stimulus) override;
+    // Raises std::invalid_argument for an odd or empty stimulus and whatever the stage source
+    // raises for a setting it cannot supply.
+    void Evaluate(std::span<const double> stimulus, const CandidateSetting& setting, DfeRun dfe,
+                  std::vector<double>& processed) override;
+
+  private:
+    struct GridStage {
+        std::vector<std::complex<double>> bins;
+        std::unique_ptr<AmplitudeCurveStage> curve;  // null: no amplitude curve
+    };
+    void MakeGridStage(const ChainStage& stage, GridStage& out) const;
+    void RunCtle(int dc, int boost);
+    const GridStage& Vga(int vga);
+
+    CandidateStageSource& stages_;
+    double sampleInterval_;
+    CandidateDfe* dfe_;
+
+    std::size_t n_ = 0;  // the grid: samples of one period
+    const double* stimulus_ = nullptr;
+    std::size_t stimulusSize_ = 0;  // n_ or 2 n_
+    std::unique_ptr<RealFftPlan> plan_;
+    std::unique_ptr<RealFftBuffer> buffer_;
+    std::vector<std::complex<double>> stimulusBins_;
+    std::vector<std::complex<double>>
+        ctleBins_;  // spectrum of the CTLE output of (ctleDc_, ctleBoost_)
+    bool haveCtle_ = false;
+    int ctleDc_ = 0;
+    int ctleBoost_ = 0;
+    std::vector<GridStage> ctleStages_;  // reused from setting to setting
+    std::map<int, GridStage> vgaStages_;
+};
+
+}  // namespace v10kx_ami_rx

@@ -1,5 +1,6 @@
 #include "engine/cdr_loop.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -8,6 +9,12 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 6.283185307179586;
 // An event further than this from its scheduled phase counts as a miss.
 constexpr double kPhaseWindow = 0.6283185307179586;
+// The VCO's frequency is clamped to its range in hertz. When the timing a simulator passes
+// puts that whole range far from the data rate (a sample interval of 1e308 s, say), the clock's
+// half period in samples can round to nothing and the next event would never move: keep events
+// at least this many bits apart. A VCO that can reach the data rate stays far above it (its top
+// frequency is a few tens of times the slowest legal rate), so real links never meet the floor.
+constexpr double kMinHalfPeriodBits = 1e-3;
 
 // std::remainder(x, 2 pi) without the library call for the phases the loop meets, in
 // [-pi, 2 pi]: there the quotient rounds to 0 or 1 (ties to even: 0 at +-pi) and x - 2 pi is
@@ -130,7 +137,8 @@ void CdrLoop::Step(std::vector<double>& edges) {
     if (recoverClock_) {
         vco_.frequency_before = vco_.frequency_after;
         vco_.frequency_after = VcoFrequency(vco_, filter_.ControlVoltage());
-        halfPeriod = 0.5 / ClockFrequency() / sampleInterval_;
+        halfPeriod =
+            std::max(0.5 / ClockFrequency() / sampleInterval_, kMinHalfPeriodBits * samplesPerBit_);
     }
     lastEvent_ = event;
     nextEvent_ = event + halfPeriod;

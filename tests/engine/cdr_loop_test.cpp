@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -278,4 +279,25 @@ TEST(CdrLoop, FixedClockRunsAtTheBitTimeFromHalfABit) {
     ASSERT_EQ(edges.size(), 100u);
     for (std::size_t i = 0; i < edges.size(); ++i) EXPECT_DOUBLE_EQ(edges[i], 4 + 8.0 * i);
     EXPECT_TRUE(loop.IsLocked());
+}
+
+TEST(CdrLoop, TimingBeyondTheVcoRangeStillEndsEachBlock) {
+    // A sample interval near the largest double puts the VCO's whole range at a vanishing
+    // fraction of a sample: the loop must still reach the end of the block, with a bounded
+    // number of edges, instead of scheduling every event at the same instant.
+    CdrLoopSettings s;
+    s.sampleInterval = 1.4526247173057718e308;
+    s.bitTime = 1.0595985676483397 * s.sampleInterval;
+    CdrLoop loop(s);
+    TransitionList t;
+    for (int i = 1; i < 200; i += 3) {
+        t.positions.push_back(i + 0.5);
+        t.levels.push_back(i % 2 ? 0.5 : -0.5);
+    }
+    std::vector<double> edges;
+    loop.Run(t, 218, edges);
+    ASSERT_FALSE(edges.empty());
+    EXPECT_LE(edges.size(), 218 / (2 * 1e-3 * 1.0595985676483397) + 2);
+    EXPECT_TRUE(std::is_sorted(edges.begin(), edges.end()));
+    EXPECT_LE(edges.back(), 218.0);
 }

@@ -106,22 +106,89 @@ bool AnyNegativeZero(const double* x, std::ptrdiff_t n) {
 // product). Going down, every vector of outputs reads only samples below its own top, which no
 // output has overwritten yet. A vector with a zero output is left unwritten, for the caller to
 // give that zero its sign; the return value is the top of what is left.
+//
+// The tap pointers live in locals: read through the delay array, they would be reloaded after
+// every store, since the compiler cannot tell that the stores leave the array alone. Two vectors
+// per round give the additions of one something to overlap with. A scale of 1 is not applied:
+// the product would return every sum unchanged.
 template <std::size_t K>
-[[gnu::target("avx")]] std::ptrdiff_t SumDownAvx(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
-                                                 const std::ptrdiff_t* delay, const double* weight,
-                                                 double scale) {
+[[gnu::target("avx"), gnu::always_inline]] inline __m256d TapSumAvx(const __m256d* w,
+                                                                    const double* const* src,
+                                                                    std::ptrdiff_t i) {
+    __m256d s = _mm256_mul_pd(w[0], _mm256_loadu_pd(src[0] + i));
+    for (std::size_t t = 1; t < K; ++t) {
+        s = _mm256_add_pd(s, _mm256_mul_pd(w[t], _mm256_loadu_pd(src[t] + i)));
+    }
+    return s;
+}
+
+template <std::size_t K, bool Scaled>
+[[gnu::target("avx")]] std::ptrdiff_t SumDownAvxWith(double* x, std::ptrdiff_t lo,
+                                                     std::ptrdiff_t hi, const std::ptrdiff_t* delay,
+                                                     const double* weight, double scale) {
     __m256d w[K];
-    for (std::size_t t = 0; t < K; ++t) w[t] = _mm256_set1_pd(weight[t]);
+    const double* src[K];
+    for (std::size_t t = 0; t < K; ++t) {
+        w[t] = _mm256_set1_pd(weight[t]);
+        src[t] = x - delay[t];
+    }
     const __m256d factor = _mm256_set1_pd(scale);
     const __m256d zero = _mm256_setzero_pd();
+    for (; hi - 8 >= lo; hi -= 8) {
+        const __m256d upper = TapSumAvx<K>(w, src, hi - 4);
+        const __m256d lower = TapSumAvx<K>(w, src, hi - 8);
+        const __m256d zeros = _mm256_or_pd(_mm256_cmp_pd(upper, zero, _CMP_EQ_OQ),
+                                           _mm256_cmp_pd(lower, zero, _CMP_EQ_OQ));
+        if (_mm256_movemask_pd(zeros) != 0) break;  // the loop below finds which one
+        _mm256_storeu_pd(x + hi - 4, Scaled ? _mm256_mul_pd(upper, factor) : upper);
+        _mm256_storeu_pd(x + hi - 8, Scaled ? _mm256_mul_pd(lower, factor) : lower);
+    }
     for (; hi - 4 >= lo; hi -= 4) {
-        const double* base = x + hi - 4;
-        __m256d s = _mm256_mul_pd(w[0], _mm256_loadu_pd(base - delay[0]));
-        for (std::size_t t = 1; t < K; ++t) {
-            s = _mm256_add_pd(s, _mm256_mul_pd(w[t], _mm256_loadu_pd(base - delay[t])));
-        }
+        const __m256d s = TapSumAvx<K>(w, src, hi - 4);
         if (_mm256_movemask_pd(_mm256_cmp_pd(s, zero, _CMP_EQ_OQ)) != 0) return hi;
-        _mm256_storeu_pd(x + hi - 4, _mm256_mul_pd(s, factor));
+        _mm256_storeu_pd(x + hi - 4, Scaled ? _mm256_mul_pd(s, factor) : s);
+    }
+    return hi;
+}
+
+template <std::size_t K>
+std::ptrdiff_t SumDownAvx(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
+                          const std::ptrdiff_t* delay, const double* weight, double scale) {
+    return scale == 1.0 ? SumDownAvxWith<K, false>(x, lo, hi, delay, weight, scale)
+                        : SumDownAvxWith<K, true>(x, lo, hi, delay, weight, scale);
+}
+
+template <std::size_t K>
+inline __m128d TapSumSse2(const __m128d* w, const double* const* src, std::ptrdiff_t i) {
+    __m128d s = _mm_mul_pd(w[0], _mm_loadu_pd(src[0] + i));
+    for (std::size_t t = 1; t < K; ++t)
+        s = _mm_add_pd(s, _mm_mul_pd(w[t], _mm_loadu_pd(src[t] + i)));
+    return s;
+}
+
+template <std::size_t K, bool Scaled>
+std::ptrdiff_t SumDownSse2With(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
+                               const std::ptrdiff_t* delay, const double* weight, double scale) {
+    __m128d w[K];
+    const double* src[K];
+    for (std::size_t t = 0; t < K; ++t) {
+        w[t] = _mm_set1_pd(weight[t]);
+        src[t] = x - delay[t];
+    }
+    const __m128d factor = _mm_set1_pd(scale);
+    const __m128d zero = _mm_setzero_pd();
+    for (; hi - 4 >= lo; hi -= 4) {
+        const __m128d upper = TapSumSse2<K>(w, src, hi - 2);
+        const __m128d lower = TapSumSse2<K>(w, src, hi - 4);
+        const __m128d zeros = _mm_or_pd(_mm_cmpeq_pd(upper, zero), _mm_cmpeq_pd(lower, zero));
+        if (_mm_movemask_pd(zeros) != 0) break;
+        _mm_storeu_pd(x + hi - 2, Scaled ? _mm_mul_pd(upper, factor) : upper);
+        _mm_storeu_pd(x + hi - 4, Scaled ? _mm_mul_pd(lower, factor) : lower);
+    }
+    for (; hi - 2 >= lo; hi -= 2) {
+        const __m128d s = TapSumSse2<K>(w, src, hi - 2);
+        if (_mm_movemask_pd(_mm_cmpeq_pd(s, zero)) != 0) return hi;
+        _mm_storeu_pd(x + hi - 2, Scaled ? _mm_mul_pd(s, factor) : s);
     }
     return hi;
 }
@@ -129,20 +196,8 @@ template <std::size_t K>
 template <std::size_t K>
 std::ptrdiff_t SumDownSse2(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
                            const std::ptrdiff_t* delay, const double* weight, double scale) {
-    __m128d w[K];
-    for (std::size_t t = 0; t < K; ++t) w[t] = _mm_set1_pd(weight[t]);
-    const __m128d factor = _mm_set1_pd(scale);
-    const __m128d zero = _mm_setzero_pd();
-    for (; hi - 2 >= lo; hi -= 2) {
-        const double* base = x + hi - 2;
-        __m128d s = _mm_mul_pd(w[0], _mm_loadu_pd(base - delay[0]));
-        for (std::size_t t = 1; t < K; ++t) {
-            s = _mm_add_pd(s, _mm_mul_pd(w[t], _mm_loadu_pd(base - delay[t])));
-        }
-        if (_mm_movemask_pd(_mm_cmpeq_pd(s, zero)) != 0) return hi;
-        _mm_storeu_pd(x + hi - 2, _mm_mul_pd(s, factor));
-    }
-    return hi;
+    return scale == 1.0 ? SumDownSse2With<K, false>(x, lo, hi, delay, weight, scale)
+                        : SumDownSse2With<K, true>(x, lo, hi, delay, weight, scale);
 }
 
 template <std::size_t K>

@@ -110,6 +110,65 @@ TEST(TapFilter, MatchesTheDenseFilterBitForBit) {
     }
 }
 
+// Blocks long enough for the vector path, at the widths around it: silence holding stray
+// negative zeros (whose rebuilt sign decides zero outputs far from the block's end), runs of
+// -0, and a two-level signal. Block lengths 1, 3, 5 and others that are not multiples of 4, and
+// blocks just shorter and longer than the filter.
+std::vector<double> SilenceAndSignal(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<double> v(n, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t phase = (i / 700) % 3;
+        if (phase == 0) {
+            v[i] = rng() % 50 == 0 ? -0.0 : 0.0;
+        } else if (phase == 1) {
+            // Mostly -0, with the occasional negative sample that turns the next ones into +0.
+            const unsigned r = rng() % 16;
+            v[i] = r < 12 ? -0.0 : r < 14 ? 0.0 : r < 15 ? -0.5 : 0.5;
+        } else {
+            v[i] = ((i / 32) * 2654435761u >> 7) % 2 ? 0.5 : -0.5;
+        }
+    }
+    return v;
+}
+
+TEST(TapFilter, LongBlocksOfAnyLengthMatchTheDenseFilterBitForBit) {
+    const Case cases[] = {
+        {"typical", {-0.05, -0.15, 0.6, -0.3, 0.1}, 32},
+        {"cancelling", {1.0, 0.0, -1.0, 0.0, 1.0}, 3},
+        {"signed zero weights", {-0.0, 0.5, -0.5, -0.0, 1e-300}, 32},
+        {"negative main", {0.25, 0.0, -1.0, 0.0, 0.0}, 7},
+        {"main only", {0.0, 0.0, 1.2, 0.0, 0.0}, 1},
+        {"two taps", {0.0, 0.5, 0.0, -0.25, 0.0}, 2},
+    };
+    const std::size_t lengths[] = {1, 3, 5, 2050, 30, 11, 45, 6, 7, 159, 160, 161, 4099, 2, 1023, 9};
+    for (const Case& c : cases) {
+        const std::vector<double> weights = Layout(c.five, c.spb);
+        for (unsigned seed = 1; seed <= 3; ++seed) {
+            std::vector<double> impulse = AwkwardSamples(300, seed + 200);
+            std::vector<double> wave = SilenceAndSignal(9000, seed);
+            const std::vector<double> awkward = AwkwardSamples(3000, seed + 300);
+            wave.insert(wave.end(), awkward.begin(), awkward.end());
+            std::vector<double> expected = Dense(weights, impulse);
+            const std::vector<double> waveExpected = Dense(weights, wave);
+            expected.insert(expected.end(), waveExpected.begin(), waveExpected.end());
+
+            WeightedTx tx(weights, impulse);
+            std::vector<double> got = impulse;
+            for (std::size_t pos = 0, b = seed; pos < wave.size(); ++b) {
+                const std::size_t n = std::min(lengths[b % std::size(lengths)], wave.size() - pos);
+                std::vector<double> block(wave.begin() + pos, wave.begin() + pos + n);
+                tx.GetWave(block.data(), static_cast<long>(n), nullptr);
+                got.insert(got.end(), block.begin(), block.end());
+                pos += n;
+            }
+            std::string where;
+            EXPECT_TRUE(SameBits(got, expected, where))
+                << c.name << " seed " << seed << " " << where;
+        }
+    }
+}
+
 TEST(TapFilter, NonFiniteSampleReachesOnlyTheOutputsOfItsTaps) {
     const std::vector<double> weights = Layout({0.1, 0.2, 0.5, -0.2, 0.0}, 4);
     std::vector<double> impulse(8, 0.0);

@@ -141,7 +141,8 @@ TEST(TapFilter, LongBlocksOfAnyLengthMatchTheDenseFilterBitForBit) {
         {"main only", {0.0, 0.0, 1.2, 0.0, 0.0}, 1},
         {"two taps", {0.0, 0.5, 0.0, -0.25, 0.0}, 2},
     };
-    const std::size_t lengths[] = {1, 3, 5, 2050, 30, 11, 45, 6, 7, 159, 160, 161, 4099, 2, 1023, 9};
+    const std::size_t lengths[] = {1, 3,   5,   2050, 30,   11, 45,   6,
+                                   7, 159, 160, 161,  4099, 2,  1023, 9};
     for (const Case& c : cases) {
         const std::vector<double> weights = Layout(c.five, c.spb);
         for (unsigned seed = 1; seed <= 3; ++seed) {

@@ -105,7 +105,9 @@ bool AnyNegativeZero(const double* x, std::ptrdiff_t n) {
 // x[i - delay[t]], in increasing t (-0.0 + a is a for every a, so each sum starts from its first
 // product). Going down, every vector of outputs reads only samples below its own top, which no
 // output has overwritten yet. A vector with a zero output is left unwritten, for the caller to
-// give that zero its sign; the return value is the top of what is left.
+// give that zero its sign; the return value is the top of what is left. With keepPlusZero, a +0
+// output counts as finished: the caller says that the samples read hold their rebuilt values,
+// whose +0 sum the dense sum's zero products cannot turn into -0.
 //
 // The tap pointers live in locals: read through the delay array, they would be reloaded after
 // every store, since the compiler cannot tell that the stores leave the array alone. Two vectors
@@ -122,10 +124,18 @@ template <std::size_t K>
     return s;
 }
 
+// Lanes of s that hold a zero the caller must see to: the sign bits of the mask.
+[[gnu::target("avx"), gnu::always_inline]] inline __m256d HeldZerosAvx(__m256d s,
+                                                                       __m256d plusZeroHeld) {
+    return _mm256_and_pd(_mm256_cmp_pd(s, _mm256_setzero_pd(), _CMP_EQ_OQ),
+                         _mm256_or_pd(s, plusZeroHeld));
+}
+
 template <std::size_t K, bool Scaled>
 [[gnu::target("avx")]] std::ptrdiff_t SumDownAvxWith(double* x, std::ptrdiff_t lo,
                                                      std::ptrdiff_t hi, const std::ptrdiff_t* delay,
-                                                     const double* weight, double scale) {
+                                                     const double* weight, double scale,
+                                                     bool keepPlusZero) {
     __m256d w[K];
     const double* src[K];
     for (std::size_t t = 0; t < K; ++t) {
@@ -133,19 +143,20 @@ template <std::size_t K, bool Scaled>
         src[t] = x - delay[t];
     }
     const __m256d factor = _mm256_set1_pd(scale);
-    const __m256d zero = _mm256_setzero_pd();
+    const __m256d plusZeroHeld =
+        keepPlusZero ? _mm256_setzero_pd() : _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
     for (; hi - 8 >= lo; hi -= 8) {
         const __m256d upper = TapSumAvx<K>(w, src, hi - 4);
         const __m256d lower = TapSumAvx<K>(w, src, hi - 8);
-        const __m256d zeros = _mm256_or_pd(_mm256_cmp_pd(upper, zero, _CMP_EQ_OQ),
-                                           _mm256_cmp_pd(lower, zero, _CMP_EQ_OQ));
-        if (_mm256_movemask_pd(zeros) != 0) break;  // the loop below finds which one
+        const __m256d held =
+            _mm256_or_pd(HeldZerosAvx(upper, plusZeroHeld), HeldZerosAvx(lower, plusZeroHeld));
+        if (_mm256_movemask_pd(held) != 0) break;  // the loop below finds which one
         _mm256_storeu_pd(x + hi - 4, Scaled ? _mm256_mul_pd(upper, factor) : upper);
         _mm256_storeu_pd(x + hi - 8, Scaled ? _mm256_mul_pd(lower, factor) : lower);
     }
     for (; hi - 4 >= lo; hi -= 4) {
         const __m256d s = TapSumAvx<K>(w, src, hi - 4);
-        if (_mm256_movemask_pd(_mm256_cmp_pd(s, zero, _CMP_EQ_OQ)) != 0) return hi;
+        if (_mm256_movemask_pd(HeldZerosAvx(s, plusZeroHeld)) != 0) return hi;
         _mm256_storeu_pd(x + hi - 4, Scaled ? _mm256_mul_pd(s, factor) : s);
     }
     return hi;
@@ -153,9 +164,10 @@ template <std::size_t K, bool Scaled>
 
 template <std::size_t K>
 std::ptrdiff_t SumDownAvx(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
-                          const std::ptrdiff_t* delay, const double* weight, double scale) {
-    return scale == 1.0 ? SumDownAvxWith<K, false>(x, lo, hi, delay, weight, scale)
-                        : SumDownAvxWith<K, true>(x, lo, hi, delay, weight, scale);
+                          const std::ptrdiff_t* delay, const double* weight, double scale,
+                          bool keepPlusZero) {
+    return scale == 1.0 ? SumDownAvxWith<K, false>(x, lo, hi, delay, weight, scale, keepPlusZero)
+                        : SumDownAvxWith<K, true>(x, lo, hi, delay, weight, scale, keepPlusZero);
 }
 
 template <std::size_t K>
@@ -166,9 +178,14 @@ inline __m128d TapSumSse2(const __m128d* w, const double* const* src, std::ptrdi
     return s;
 }
 
+inline __m128d HeldZerosSse2(__m128d s, __m128d plusZeroHeld) {
+    return _mm_and_pd(_mm_cmpeq_pd(s, _mm_setzero_pd()), _mm_or_pd(s, plusZeroHeld));
+}
+
 template <std::size_t K, bool Scaled>
 std::ptrdiff_t SumDownSse2With(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
-                               const std::ptrdiff_t* delay, const double* weight, double scale) {
+                               const std::ptrdiff_t* delay, const double* weight, double scale,
+                               bool keepPlusZero) {
     __m128d w[K];
     const double* src[K];
     for (std::size_t t = 0; t < K; ++t) {
@@ -176,18 +193,20 @@ std::ptrdiff_t SumDownSse2With(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
         src[t] = x - delay[t];
     }
     const __m128d factor = _mm_set1_pd(scale);
-    const __m128d zero = _mm_setzero_pd();
+    const __m128d plusZeroHeld =
+        keepPlusZero ? _mm_setzero_pd() : _mm_castsi128_pd(_mm_set1_epi64x(-1));
     for (; hi - 4 >= lo; hi -= 4) {
         const __m128d upper = TapSumSse2<K>(w, src, hi - 2);
         const __m128d lower = TapSumSse2<K>(w, src, hi - 4);
-        const __m128d zeros = _mm_or_pd(_mm_cmpeq_pd(upper, zero), _mm_cmpeq_pd(lower, zero));
-        if (_mm_movemask_pd(zeros) != 0) break;
+        const __m128d held =
+            _mm_or_pd(HeldZerosSse2(upper, plusZeroHeld), HeldZerosSse2(lower, plusZeroHeld));
+        if (_mm_movemask_pd(held) != 0) break;
         _mm_storeu_pd(x + hi - 2, Scaled ? _mm_mul_pd(upper, factor) : upper);
         _mm_storeu_pd(x + hi - 4, Scaled ? _mm_mul_pd(lower, factor) : lower);
     }
     for (; hi - 2 >= lo; hi -= 2) {
         const __m128d s = TapSumSse2<K>(w, src, hi - 2);
-        if (_mm_movemask_pd(_mm_cmpeq_pd(s, zero)) != 0) return hi;
+        if (_mm_movemask_pd(HeldZerosSse2(s, plusZeroHeld)) != 0) return hi;
         _mm_storeu_pd(x + hi - 2, Scaled ? _mm_mul_pd(s, factor) : s);
     }
     return hi;
@@ -195,16 +214,17 @@ std::ptrdiff_t SumDownSse2With(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
 
 template <std::size_t K>
 std::ptrdiff_t SumDownSse2(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
-                           const std::ptrdiff_t* delay, const double* weight, double scale) {
-    return scale == 1.0 ? SumDownSse2With<K, false>(x, lo, hi, delay, weight, scale)
-                        : SumDownSse2With<K, true>(x, lo, hi, delay, weight, scale);
+                           const std::ptrdiff_t* delay, const double* weight, double scale,
+                           bool keepPlusZero) {
+    return scale == 1.0 ? SumDownSse2With<K, false>(x, lo, hi, delay, weight, scale, keepPlusZero)
+                        : SumDownSse2With<K, true>(x, lo, hi, delay, weight, scale, keepPlusZero);
 }
 
 template <std::size_t K>
 std::ptrdiff_t SumDown(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi, const std::ptrdiff_t* delay,
-                       const double* weight, double scale) {
-    return HaveAvx() ? SumDownAvx<K>(x, lo, hi, delay, weight, scale)
-                     : SumDownSse2<K>(x, lo, hi, delay, weight, scale);
+                       const double* weight, double scale, bool keepPlusZero) {
+    return HaveAvx() ? SumDownAvx<K>(x, lo, hi, delay, weight, scale, keepPlusZero)
+                     : SumDownSse2<K>(x, lo, hi, delay, weight, scale, keepPlusZero);
 }
 
 #else
@@ -217,12 +237,12 @@ bool AnyNegativeZero(const double* x, std::ptrdiff_t n) {
 
 template <std::size_t K>
 std::ptrdiff_t SumDown(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi, const std::ptrdiff_t* delay,
-                       const double* weight, double scale) {
+                       const double* weight, double scale, bool keepPlusZero) {
     for (; hi - 1 >= lo; --hi) {
         const std::ptrdiff_t i = hi - 1;
         double s = weight[0] * x[i - delay[0]];
         for (std::size_t t = 1; t < K; ++t) s += weight[t] * x[i - delay[t]];
-        if (s == 0.0) return hi;
+        if (s == 0.0 && (!keepPlusZero || std::signbit(s))) return hi;
         x[i] = s * scale;
     }
     return hi;
@@ -244,9 +264,9 @@ class TapFilterRun {
     // Filters the block and leaves the ConvFilt's state as the dense filter would.
     void Run(double scale) {
         // The internal values kept as the next state must be rebuilt; elsewhere a negative zero
-        // can only change an output that comes out zero, and such an output looks for one near
-        // it (RebuildBelow). A look through the whole of every block took a sixth of the
-        // time of a call.
+        // can only change an output that comes out zero, and the first such output settles the
+        // samples below it (SettleBelow). A look through the whole of every block took a sixth
+        // of the time of a call.
         const std::ptrdiff_t tail = std::max<std::ptrdiff_t>(0, n_ - length_);
         if (AnyNegativeZero(wave_ + tail, n_ - tail)) RebuildInternalZeros(n_);
         std::vector<double> next(static_cast<std::size_t>(length_));
@@ -293,16 +313,18 @@ class TapFilterRun {
                 }
             }
         }
-        rebuilt_ = true;
+        settled_ = true;
     }
 
     // Before a zero output at block index i is finished: the signs of its zero terms are those
-    // of the rebuilt values, which differ from the samples only where a sample is -0. Rebuilds
-    // everything below i when one lies among the samples the output reads; true when it did.
-    bool RebuildBelow(std::ptrdiff_t i) {
-        if (rebuilt_) return false;
-        const std::ptrdiff_t lo = std::max<std::ptrdiff_t>(0, i - length_ + 1);
-        if (!AnyNegativeZero(wave_ + lo, i + 1 - lo)) return false;
+    // of the rebuilt values, which differ from the samples only where a sample is -0. The first
+    // zero output rebuilds every sample below it if one of them is -0, once for the block, after
+    // which +0 outputs need no more care (a silent block is all zero outputs). True when it
+    // rebuilt.
+    bool SettleBelow(std::ptrdiff_t i) {
+        if (settled_) return false;
+        settled_ = true;
+        if (!AnyNegativeZero(wave_, i + 1)) return false;
         RebuildInternalZeros(i + 1);
         return true;
     }
@@ -327,7 +349,7 @@ class TapFilterRun {
 
     double Output(std::ptrdiff_t i) {
         double s = Sum(i);
-        if (s == 0.0 && RebuildBelow(i)) s = Sum(i);
+        if (s == 0.0 && SettleBelow(i)) s = Sum(i);
         return ZeroSign(s, [&](std::ptrdiff_t k) { return Internal(i - k); });
     }
 
@@ -348,7 +370,7 @@ class TapFilterRun {
 
         // The copy is taken after the samples it holds are rebuilt, so that its zero outputs
         // need no further look.
-        if (!rebuilt_ && AnyNegativeZero(wave_, firstFull)) RebuildInternalZeros(firstFull);
+        if (!settled_ && AnyNegativeZero(wave_, firstFull)) RebuildInternalZeros(firstFull);
         const std::ptrdiff_t history = length_ - 1;
         std::vector<double> head(static_cast<std::size_t>(history + firstFull));
         for (std::ptrdiff_t j = 0; j < history; ++j) head[j] = w_[history - 1 - j];
@@ -370,12 +392,12 @@ class TapFilterRun {
             return s;
         };
         for (; hi > lo; --hi) {
-            hi = SumDown<K>(x, lo, hi, delay.data(), weight.data(), scale);
+            hi = SumDown<K>(x, lo, hi, delay.data(), weight.data(), scale, settled_ || !inBlock);
             if (hi <= lo) break;
             const std::ptrdiff_t i = hi - 1;
             double s = sum(i);
             if (s == 0.0) {
-                if (inBlock && RebuildBelow(i)) s = sum(i);
+                if (inBlock && SettleBelow(i)) s = sum(i);
                 s = ZeroSign(s, [&](std::ptrdiff_t k) { return x[i - k]; });
             }
             x[i] = s * scale;
@@ -388,7 +410,7 @@ class TapFilterRun {
     double* const wave_;
     const std::ptrdiff_t n_;
     const std::ptrdiff_t length_;
-    bool rebuilt_ = false;  // block indices below the pass hold rebuilt internal values
+    bool settled_ = false;  // the samples below the pass hold their rebuilt internal values
 };
 
 }  // namespace

@@ -118,13 +118,16 @@ std::vector<double> SilenceAndSignal(std::size_t n, unsigned seed) {
     std::mt19937 rng(seed);
     std::vector<double> v(n, 0.0);
     for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t phase = (i / 700) % 3;
+        const std::size_t phase = (i / 700) % 4;
         if (phase == 0) {
             v[i] = rng() % 50 == 0 ? -0.0 : 0.0;
         } else if (phase == 1) {
             // Mostly -0, with the occasional negative sample that turns the next ones into +0.
             const unsigned r = rng() % 16;
             v[i] = r < 12 ? -0.0 : r < 14 ? 0.0 : r < 15 ? -0.5 : 0.5;
+        } else if (phase == 2) {
+            // -0 that becomes +0 between negative samples, read by the taps of one parity.
+            v[i] = i % 2 ? -0.5 : -0.0;
         } else {
             v[i] = ((i / 32) * 2654435761u >> 7) % 2 ? 0.5 : -0.5;
         }
@@ -140,6 +143,7 @@ TEST(TapFilter, LongBlocksOfAnyLengthMatchTheDenseFilterBitForBit) {
         {"negative main", {0.25, 0.0, -1.0, 0.0, 0.0}, 7},
         {"main only", {0.0, 0.0, 1.2, 0.0, 0.0}, 1},
         {"two taps", {0.0, 0.5, 0.0, -0.25, 0.0}, 2},
+        {"all negative", {-0.1, -0.2, -0.5, -0.1, -0.3}, 2},
     };
     const std::size_t lengths[] = {1, 3,   5,   2050, 30,   11, 45,   6,
                                    7, 159, 160, 161,  4099, 2,  1023, 9};
@@ -167,6 +171,44 @@ TEST(TapFilter, LongBlocksOfAnyLengthMatchTheDenseFilterBitForBit) {
             EXPECT_TRUE(SameBits(got, expected, where))
                 << c.name << " seed " << seed << " " << where;
         }
+    }
+}
+
+// Blocks that start with zeros of either sign after a block of silence or of a negative level,
+// and go on with a signal: the outputs that come out zero reach back into the previous block, and
+// the signs of the zeros at the block's start decide them.
+TEST(TapFilter, ZerosStartingABlockMatchTheDenseFilter) {
+    const Case cases[] = {
+        {"all positive", {0.1, 0.2, 0.5, 0.1, 0.3}, 7},
+        {"all negative", {-0.1, -0.2, -0.5, -0.1, -0.3}, 7},
+        {"negative main", {0.25, 0.0, -1.0, 0.0, 0.0}, 7},
+        {"typical", {-0.05, -0.15, 0.6, -0.3, 0.1}, 4},
+    };
+    for (const Case& c : cases) {
+        const std::vector<double> weights = Layout(c.five, c.spb);
+        std::vector<double> impulse(1, 1.0);
+        WeightedTx tx(weights, impulse);
+        std::vector<double> wave;
+        std::vector<double> got;
+        std::mt19937 rng(7);
+        for (int round = 0; round < 60; ++round) {
+            std::vector<double> before(weights.size() + rng() % 5, rng() % 2 ? 0.0 : -0.5);
+            // Blocks shorter than the zeros, and blocks whose end lies a whole filter beyond them.
+            const std::size_t zeros = rng() % (weights.size() + 3);
+            std::vector<double> block(
+                round % 2 ? rng() % (zeros + 1) : zeros + weights.size() + rng() % 50, 0.0);
+            for (std::size_t i = 0; i < block.size(); ++i) {
+                const unsigned r = rng() % 8;
+                block[i] = i < zeros ? (r < 7 ? -0.0 : -0.5) : (r < 4 ? 0.5 : -0.5);
+            }
+            for (std::vector<double>* part : {&before, &block}) {
+                wave.insert(wave.end(), part->begin(), part->end());
+                tx.GetWave(part->data(), static_cast<long>(part->size()), nullptr);
+                got.insert(got.end(), part->begin(), part->end());
+            }
+        }
+        std::string where;
+        EXPECT_TRUE(SameBits(got, Dense(weights, wave), where)) << c.name << " " << where;
     }
 }
 

@@ -109,8 +109,9 @@ bool AnyNegativeZero(const double* x, std::ptrdiff_t n) {
 // output counts as finished: the caller says that the samples read hold their rebuilt values,
 // whose +0 sum the dense sum's zero products cannot turn into -0.
 //
-// The tap pointers live in locals: read through the delay array, they would be reloaded after
-// every store, since the compiler cannot tell that the stores leave the array alone. Two vectors
+// lo is at least every delay, so that the tap pointers, based at lo, point into x. They live in
+// locals: read through the delay array, the delays would be reloaded after every store, since
+// the compiler cannot tell that the stores leave the array alone. Two vectors
 // per round give the additions of one something to overlap with. A scale of 1 is not applied:
 // the product would return every sum unchanged.
 template <std::size_t K>
@@ -136,18 +137,19 @@ template <std::size_t K, bool Scaled>
                                                      std::ptrdiff_t hi, const std::ptrdiff_t* delay,
                                                      const double* weight, double scale,
                                                      bool keepPlusZero) {
+    if (hi - lo < 4) return hi;
     __m256d w[K];
     const double* src[K];
     for (std::size_t t = 0; t < K; ++t) {
         w[t] = _mm256_set1_pd(weight[t]);
-        src[t] = x - delay[t];
+        src[t] = x + (lo - delay[t]);
     }
     const __m256d factor = _mm256_set1_pd(scale);
     const __m256d plusZeroHeld =
         keepPlusZero ? _mm256_setzero_pd() : _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
     for (; hi - 8 >= lo; hi -= 8) {
-        const __m256d upper = TapSumAvx<K>(w, src, hi - 4);
-        const __m256d lower = TapSumAvx<K>(w, src, hi - 8);
+        const __m256d upper = TapSumAvx<K>(w, src, hi - 4 - lo);
+        const __m256d lower = TapSumAvx<K>(w, src, hi - 8 - lo);
         const __m256d held =
             _mm256_or_pd(HeldZerosAvx(upper, plusZeroHeld), HeldZerosAvx(lower, plusZeroHeld));
         if (_mm256_movemask_pd(held) != 0) break;  // the loop below finds which one
@@ -155,7 +157,7 @@ template <std::size_t K, bool Scaled>
         _mm256_storeu_pd(x + hi - 8, Scaled ? _mm256_mul_pd(lower, factor) : lower);
     }
     for (; hi - 4 >= lo; hi -= 4) {
-        const __m256d s = TapSumAvx<K>(w, src, hi - 4);
+        const __m256d s = TapSumAvx<K>(w, src, hi - 4 - lo);
         if (_mm256_movemask_pd(HeldZerosAvx(s, plusZeroHeld)) != 0) return hi;
         _mm256_storeu_pd(x + hi - 4, Scaled ? _mm256_mul_pd(s, factor) : s);
     }
@@ -186,18 +188,19 @@ template <std::size_t K, bool Scaled>
 std::ptrdiff_t SumDownSse2With(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
                                const std::ptrdiff_t* delay, const double* weight, double scale,
                                bool keepPlusZero) {
+    if (hi - lo < 2) return hi;
     __m128d w[K];
     const double* src[K];
     for (std::size_t t = 0; t < K; ++t) {
         w[t] = _mm_set1_pd(weight[t]);
-        src[t] = x - delay[t];
+        src[t] = x + (lo - delay[t]);
     }
     const __m128d factor = _mm_set1_pd(scale);
     const __m128d plusZeroHeld =
         keepPlusZero ? _mm_setzero_pd() : _mm_castsi128_pd(_mm_set1_epi64x(-1));
     for (; hi - 4 >= lo; hi -= 4) {
-        const __m128d upper = TapSumSse2<K>(w, src, hi - 2);
-        const __m128d lower = TapSumSse2<K>(w, src, hi - 4);
+        const __m128d upper = TapSumSse2<K>(w, src, hi - 2 - lo);
+        const __m128d lower = TapSumSse2<K>(w, src, hi - 4 - lo);
         const __m128d held =
             _mm_or_pd(HeldZerosSse2(upper, plusZeroHeld), HeldZerosSse2(lower, plusZeroHeld));
         if (_mm_movemask_pd(held) != 0) break;
@@ -205,7 +208,7 @@ std::ptrdiff_t SumDownSse2With(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
         _mm_storeu_pd(x + hi - 4, Scaled ? _mm_mul_pd(lower, factor) : lower);
     }
     for (; hi - 2 >= lo; hi -= 2) {
-        const __m128d s = TapSumSse2<K>(w, src, hi - 2);
+        const __m128d s = TapSumSse2<K>(w, src, hi - 2 - lo);
         if (_mm_movemask_pd(HeldZerosSse2(s, plusZeroHeld)) != 0) return hi;
         _mm_storeu_pd(x + hi - 2, Scaled ? _mm_mul_pd(s, factor) : s);
     }

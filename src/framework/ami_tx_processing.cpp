@@ -105,51 +105,129 @@ bool AnyNegativeZero(const double* x, std::ptrdiff_t n) {
 // x[i - delay[t]], in increasing t (-0.0 + a is a for every a, so each sum starts from its first
 // product). Going down, every vector of outputs reads only samples below its own top, which no
 // output has overwritten yet. A vector with a zero output is left unwritten, for the caller to
-// give that zero its sign; the return value is the top of what is left.
+// give that zero its sign; the return value is the top of what is left. With keepPlusZero, a +0
+// output counts as finished: the caller says that the samples read hold their rebuilt values,
+// whose +0 sum the dense sum's zero products cannot turn into -0.
+//
+// lo is at least every delay, so that the tap pointers, based at lo, point into x. They live in
+// locals: read through the delay array, the delays would be reloaded after every store, since
+// the compiler cannot tell that the stores leave the array alone. Two vectors
+// per round give the additions of one something to overlap with. A scale of 1 is not applied:
+// the product would return every sum unchanged.
 template <std::size_t K>
-[[gnu::target("avx")]] std::ptrdiff_t SumDownAvx(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
-                                                 const std::ptrdiff_t* delay, const double* weight,
-                                                 double scale) {
+[[gnu::target("avx"), gnu::always_inline]] inline __m256d TapSumAvx(const __m256d* w,
+                                                                    const double* const* src,
+                                                                    std::ptrdiff_t i) {
+    __m256d s = _mm256_mul_pd(w[0], _mm256_loadu_pd(src[0] + i));
+    for (std::size_t t = 1; t < K; ++t) {
+        s = _mm256_add_pd(s, _mm256_mul_pd(w[t], _mm256_loadu_pd(src[t] + i)));
+    }
+    return s;
+}
+
+// Lanes of s that hold a zero the caller must see to: the sign bits of the mask.
+[[gnu::target("avx"), gnu::always_inline]] inline __m256d HeldZerosAvx(__m256d s,
+                                                                       __m256d plusZeroHeld) {
+    return _mm256_and_pd(_mm256_cmp_pd(s, _mm256_setzero_pd(), _CMP_EQ_OQ),
+                         _mm256_or_pd(s, plusZeroHeld));
+}
+
+template <std::size_t K, bool Scaled>
+[[gnu::target("avx")]] std::ptrdiff_t SumDownAvxWith(double* x, std::ptrdiff_t lo,
+                                                     std::ptrdiff_t hi, const std::ptrdiff_t* delay,
+                                                     const double* weight, double scale,
+                                                     bool keepPlusZero) {
+    if (hi - lo < 4) return hi;
     __m256d w[K];
-    for (std::size_t t = 0; t < K; ++t) w[t] = _mm256_set1_pd(weight[t]);
+    const double* src[K];
+    for (std::size_t t = 0; t < K; ++t) {
+        w[t] = _mm256_set1_pd(weight[t]);
+        src[t] = x + (lo - delay[t]);
+    }
     const __m256d factor = _mm256_set1_pd(scale);
-    const __m256d zero = _mm256_setzero_pd();
+    const __m256d plusZeroHeld =
+        keepPlusZero ? _mm256_setzero_pd() : _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    for (; hi - 8 >= lo; hi -= 8) {
+        const __m256d upper = TapSumAvx<K>(w, src, hi - 4 - lo);
+        const __m256d lower = TapSumAvx<K>(w, src, hi - 8 - lo);
+        const __m256d held =
+            _mm256_or_pd(HeldZerosAvx(upper, plusZeroHeld), HeldZerosAvx(lower, plusZeroHeld));
+        if (_mm256_movemask_pd(held) != 0) break;  // the loop below finds which one
+        _mm256_storeu_pd(x + hi - 4, Scaled ? _mm256_mul_pd(upper, factor) : upper);
+        _mm256_storeu_pd(x + hi - 8, Scaled ? _mm256_mul_pd(lower, factor) : lower);
+    }
     for (; hi - 4 >= lo; hi -= 4) {
-        const double* base = x + hi - 4;
-        __m256d s = _mm256_mul_pd(w[0], _mm256_loadu_pd(base - delay[0]));
-        for (std::size_t t = 1; t < K; ++t) {
-            s = _mm256_add_pd(s, _mm256_mul_pd(w[t], _mm256_loadu_pd(base - delay[t])));
-        }
-        if (_mm256_movemask_pd(_mm256_cmp_pd(s, zero, _CMP_EQ_OQ)) != 0) return hi;
-        _mm256_storeu_pd(x + hi - 4, _mm256_mul_pd(s, factor));
+        const __m256d s = TapSumAvx<K>(w, src, hi - 4 - lo);
+        if (_mm256_movemask_pd(HeldZerosAvx(s, plusZeroHeld)) != 0) return hi;
+        _mm256_storeu_pd(x + hi - 4, Scaled ? _mm256_mul_pd(s, factor) : s);
+    }
+    return hi;
+}
+
+template <std::size_t K>
+std::ptrdiff_t SumDownAvx(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
+                          const std::ptrdiff_t* delay, const double* weight, double scale,
+                          bool keepPlusZero) {
+    return scale == 1.0 ? SumDownAvxWith<K, false>(x, lo, hi, delay, weight, scale, keepPlusZero)
+                        : SumDownAvxWith<K, true>(x, lo, hi, delay, weight, scale, keepPlusZero);
+}
+
+template <std::size_t K>
+inline __m128d TapSumSse2(const __m128d* w, const double* const* src, std::ptrdiff_t i) {
+    __m128d s = _mm_mul_pd(w[0], _mm_loadu_pd(src[0] + i));
+    for (std::size_t t = 1; t < K; ++t)
+        s = _mm_add_pd(s, _mm_mul_pd(w[t], _mm_loadu_pd(src[t] + i)));
+    return s;
+}
+
+inline __m128d HeldZerosSse2(__m128d s, __m128d plusZeroHeld) {
+    return _mm_and_pd(_mm_cmpeq_pd(s, _mm_setzero_pd()), _mm_or_pd(s, plusZeroHeld));
+}
+
+template <std::size_t K, bool Scaled>
+std::ptrdiff_t SumDownSse2With(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
+                               const std::ptrdiff_t* delay, const double* weight, double scale,
+                               bool keepPlusZero) {
+    if (hi - lo < 2) return hi;
+    __m128d w[K];
+    const double* src[K];
+    for (std::size_t t = 0; t < K; ++t) {
+        w[t] = _mm_set1_pd(weight[t]);
+        src[t] = x + (lo - delay[t]);
+    }
+    const __m128d factor = _mm_set1_pd(scale);
+    const __m128d plusZeroHeld =
+        keepPlusZero ? _mm_setzero_pd() : _mm_castsi128_pd(_mm_set1_epi64x(-1));
+    for (; hi - 4 >= lo; hi -= 4) {
+        const __m128d upper = TapSumSse2<K>(w, src, hi - 2 - lo);
+        const __m128d lower = TapSumSse2<K>(w, src, hi - 4 - lo);
+        const __m128d held =
+            _mm_or_pd(HeldZerosSse2(upper, plusZeroHeld), HeldZerosSse2(lower, plusZeroHeld));
+        if (_mm_movemask_pd(held) != 0) break;
+        _mm_storeu_pd(x + hi - 2, Scaled ? _mm_mul_pd(upper, factor) : upper);
+        _mm_storeu_pd(x + hi - 4, Scaled ? _mm_mul_pd(lower, factor) : lower);
+    }
+    for (; hi - 2 >= lo; hi -= 2) {
+        const __m128d s = TapSumSse2<K>(w, src, hi - 2 - lo);
+        if (_mm_movemask_pd(HeldZerosSse2(s, plusZeroHeld)) != 0) return hi;
+        _mm_storeu_pd(x + hi - 2, Scaled ? _mm_mul_pd(s, factor) : s);
     }
     return hi;
 }
 
 template <std::size_t K>
 std::ptrdiff_t SumDownSse2(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
-                           const std::ptrdiff_t* delay, const double* weight, double scale) {
-    __m128d w[K];
-    for (std::size_t t = 0; t < K; ++t) w[t] = _mm_set1_pd(weight[t]);
-    const __m128d factor = _mm_set1_pd(scale);
-    const __m128d zero = _mm_setzero_pd();
-    for (; hi - 2 >= lo; hi -= 2) {
-        const double* base = x + hi - 2;
-        __m128d s = _mm_mul_pd(w[0], _mm_loadu_pd(base - delay[0]));
-        for (std::size_t t = 1; t < K; ++t) {
-            s = _mm_add_pd(s, _mm_mul_pd(w[t], _mm_loadu_pd(base - delay[t])));
-        }
-        if (_mm_movemask_pd(_mm_cmpeq_pd(s, zero)) != 0) return hi;
-        _mm_storeu_pd(x + hi - 2, _mm_mul_pd(s, factor));
-    }
-    return hi;
+                           const std::ptrdiff_t* delay, const double* weight, double scale,
+                           bool keepPlusZero) {
+    return scale == 1.0 ? SumDownSse2With<K, false>(x, lo, hi, delay, weight, scale, keepPlusZero)
+                        : SumDownSse2With<K, true>(x, lo, hi, delay, weight, scale, keepPlusZero);
 }
 
 template <std::size_t K>
 std::ptrdiff_t SumDown(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi, const std::ptrdiff_t* delay,
-                       const double* weight, double scale) {
-    return HaveAvx() ? SumDownAvx<K>(x, lo, hi, delay, weight, scale)
-                     : SumDownSse2<K>(x, lo, hi, delay, weight, scale);
+                       const double* weight, double scale, bool keepPlusZero) {
+    return HaveAvx() ? SumDownAvx<K>(x, lo, hi, delay, weight, scale, keepPlusZero)
+                     : SumDownSse2<K>(x, lo, hi, delay, weight, scale, keepPlusZero);
 }
 
 #else
@@ -162,12 +240,12 @@ bool AnyNegativeZero(const double* x, std::ptrdiff_t n) {
 
 template <std::size_t K>
 std::ptrdiff_t SumDown(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi, const std::ptrdiff_t* delay,
-                       const double* weight, double scale) {
+                       const double* weight, double scale, bool keepPlusZero) {
     for (; hi - 1 >= lo; --hi) {
         const std::ptrdiff_t i = hi - 1;
         double s = weight[0] * x[i - delay[0]];
         for (std::size_t t = 1; t < K; ++t) s += weight[t] * x[i - delay[t]];
-        if (s == 0.0) return hi;
+        if (s == 0.0 && (!keepPlusZero || std::signbit(s))) return hi;
         x[i] = s * scale;
     }
     return hi;
@@ -188,32 +266,35 @@ class TapFilterRun {
 
     // Filters the block and leaves the ConvFilt's state as the dense filter would.
     void Run(double scale) {
-        RebuildInternalZeros();
+        // The internal values kept as the next state must be rebuilt; elsewhere a negative zero
+        // can only change an output that comes out zero, and the first such output settles the
+        // samples below it (SettleBelow). A look through the whole of every block took a sixth
+        // of the time of a call.
+        const std::ptrdiff_t tail = std::max<std::ptrdiff_t>(0, n_ - length_);
+        if (AnyNegativeZero(wave_ + tail, n_ - tail)) RebuildInternalZeros(n_);
         std::vector<double> next(static_cast<std::size_t>(length_));
         for (std::ptrdiff_t k = 0; k < length_; ++k) next[k] = Internal(n_ - 1 - k);
 
-        // Backwards, so that every output overwrites a sample no later output needs.
-        const std::ptrdiff_t firstFull = std::min(n_, length_ - 1);
         switch (taps_.delay.size()) {
             case 1:
-                FullOutputs<1>(firstFull, scale);
+                Outputs<1>(scale);
                 break;
             case 2:
-                FullOutputs<2>(firstFull, scale);
+                Outputs<2>(scale);
                 break;
             case 3:
-                FullOutputs<3>(firstFull, scale);
+                Outputs<3>(scale);
                 break;
             case 4:
-                FullOutputs<4>(firstFull, scale);
+                Outputs<4>(scale);
                 break;
             case 5:
-                FullOutputs<5>(firstFull, scale);
+                Outputs<5>(scale);
                 break;
             default:
-                for (std::ptrdiff_t i = n_ - 1; i >= firstFull; --i) wave_[i] = Output(i) * scale;
+                // Backwards, so that every output overwrites a sample no later output needs.
+                for (std::ptrdiff_t i = n_ - 1; i >= 0; --i) wave_[i] = Output(i) * scale;
         }
-        for (std::ptrdiff_t i = firstFull - 1; i >= 0; --i) wave_[i] = Output(i) * scale;
 
         w_.assign(next.begin(), next.end());
     }
@@ -222,10 +303,11 @@ class TapFilterRun {
     // Internal value at block index m; before the block it comes from the state.
     double Internal(std::ptrdiff_t m) const { return m >= 0 ? wave_[m] : w_[-1 - m]; }
 
-    void RebuildInternalZeros() {
-        // Negative zeros are rare: look for one with a loop the compiler can vectorise first.
-        if (!AnyNegativeZero(wave_, n_)) return;
-        for (std::ptrdiff_t i = 0; i < n_; ++i) {
+    // Rebuilds the internal values of block indices [0, end); the state already holds rebuilt
+    // ones. Each decision looks only at earlier values, so a prefix comes out as it would as
+    // part of the whole block.
+    void RebuildInternalZeros(std::ptrdiff_t end) {
+        for (std::ptrdiff_t i = 0; i < end; ++i) {
             if (wave_[i] != 0.0 || !std::signbit(wave_[i])) continue;
             for (std::ptrdiff_t k = 1; k < length_; ++k) {
                 if (std::signbit(Internal(i - k))) {
@@ -234,43 +316,93 @@ class TapFilterRun {
                 }
             }
         }
+        settled_ = true;
+    }
+
+    // Before a zero output at block index i is finished: the signs of its zero terms are those
+    // of the rebuilt values, which differ from the samples only where a sample is -0. The first
+    // zero output rebuilds every sample below it if one of them is -0, once for the block, after
+    // which +0 outputs need no more care (a silent block is all zero outputs). True when it
+    // rebuilt.
+    bool SettleBelow(std::ptrdiff_t i) {
+        if (settled_) return false;
+        settled_ = true;
+        if (!AnyNegativeZero(wave_, i + 1)) return false;
+        RebuildInternalZeros(i + 1);
+        return true;
     }
 
     // A sum of zero products is -0 only when every product is; the dense sum also has the
-    // products of the zero coefficients.
-    double ZeroSign(double s, std::ptrdiff_t i) const {
+    // products of the zero coefficients. value(k) is the internal value k samples back.
+    template <class Value>
+    double ZeroSign(double s, Value value) const {
         if (s != 0.0 || !std::signbit(s)) return s;
         for (std::ptrdiff_t k = 0; k < length_; ++k) {
-            if (b_[k] == 0.0 && std::signbit(b_[k]) == std::signbit(Internal(i - k))) return 0.0;
+            if (b_[k] == 0.0 && std::signbit(b_[k]) == std::signbit(value(k))) return 0.0;
         }
         return s;
     }
 
-    double Output(std::ptrdiff_t i) const {
+    double Sum(std::ptrdiff_t i) const {
         double s = -0.0;  // the identity of addition, signed zeros included
         for (std::size_t t = 0; t < taps_.delay.size(); ++t)
             s += taps_.weight[t] * Internal(i - taps_.delay[t]);
-        return ZeroSign(s, i);
+        return s;
     }
 
-    // Outputs whose every tap lies inside the block, from the top down, several at a time; an
-    // output that comes out zero is done by hand, with its sign repaired.
+    double Output(std::ptrdiff_t i) {
+        double s = Sum(i);
+        if (s == 0.0 && SettleBelow(i)) s = Sum(i);
+        return ZeroSign(s, [&](std::ptrdiff_t k) { return Internal(i - k); });
+    }
+
+    // The outputs whose taps all lie inside the block are computed in place; the first
+    // length_ - 1 reach back into the state and are computed the same way over a copy of the
+    // state followed by the start of the block.
     template <std::size_t K>
-    void FullOutputs(std::ptrdiff_t stop, double scale) {
+    void Outputs(double scale) {
         std::array<std::ptrdiff_t, K> delay;
         std::array<double, K> weight;
         for (std::size_t t = 0; t < K; ++t) {
             delay[t] = taps_.delay[t];
             weight[t] = taps_.weight[t];
         }
-        double* const x = wave_;
-        for (std::ptrdiff_t hi = n_; hi > stop; --hi) {
-            hi = SumDown<K>(x, stop, hi, delay.data(), weight.data(), scale);
-            if (hi <= stop) break;
-            const std::ptrdiff_t i = hi - 1;
+        const std::ptrdiff_t firstFull = std::min(n_, length_ - 1);
+        FullOutputs<K>(wave_, firstFull, n_, delay, weight, scale, true);
+        if (firstFull == 0) return;
+
+        // The copy is taken after the samples it holds are rebuilt, so that its zero outputs
+        // need no further look.
+        if (!settled_ && AnyNegativeZero(wave_, firstFull)) RebuildInternalZeros(firstFull);
+        const std::ptrdiff_t history = length_ - 1;
+        std::vector<double> head(static_cast<std::size_t>(history + firstFull));
+        for (std::ptrdiff_t j = 0; j < history; ++j) head[j] = w_[history - 1 - j];
+        std::copy(wave_, wave_ + firstFull, head.begin() + history);
+        FullOutputs<K>(head.data(), history, history + firstFull, delay, weight, scale, false);
+        std::copy(head.begin() + history, head.end(), wave_);
+    }
+
+    // Outputs [lo, hi) of x, where x[lo - length_ + 1] onwards are internal values, from the
+    // top down, several at a time; an output that comes out zero is done by hand, with its sign
+    // repaired. inBlock: x is the block itself, whose samples may still need rebuilding.
+    template <std::size_t K>
+    void FullOutputs(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
+                     const std::array<std::ptrdiff_t, K>& delay,
+                     const std::array<double, K>& weight, double scale, bool inBlock) {
+        const auto sum = [&](std::ptrdiff_t i) {
             double s = weight[0] * x[i - delay[0]];
             for (std::size_t t = 1; t < K; ++t) s += weight[t] * x[i - delay[t]];
-            if (s == 0.0) s = ZeroSign(s, i);
+            return s;
+        };
+        for (; hi > lo; --hi) {
+            hi = SumDown<K>(x, lo, hi, delay.data(), weight.data(), scale, settled_ || !inBlock);
+            if (hi <= lo) break;
+            const std::ptrdiff_t i = hi - 1;
+            double s = sum(i);
+            if (s == 0.0) {
+                if (inBlock && SettleBelow(i)) s = sum(i);
+                s = ZeroSign(s, [&](std::ptrdiff_t k) { return x[i - k]; });
+            }
             x[i] = s * scale;
         }
     }
@@ -281,6 +413,7 @@ class TapFilterRun {
     double* const wave_;
     const std::ptrdiff_t n_;
     const std::ptrdiff_t length_;
+    bool settled_ = false;  // the samples below the pass hold their rebuilt internal values
 };
 
 }  // namespace

@@ -349,11 +349,17 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
         const std::uint64_t blocks = (cfg.bits + blockBits - 1) / blockBits;
         std::vector<double> txClocks;
         OrderedWorker worker(cfg.pipelineTd);
+        // The slot's fields are set by the task too: until it runs, the eye of the slot's
+        // last occupant may still be reading them.
         auto startStimulus = [&](std::uint64_t k) {
             Slot& s = slots[k % kSlots];
-            s.first = k * blockBits;
-            s.n = std::min(blockBits, cfg.bits - s.first);
-            return worker.submit([&s, &stimulus] { stimulus.next(s.n, s.wave); });
+            const std::uint64_t first = k * blockBits;
+            const std::uint64_t n = std::min(blockBits, cfg.bits - first);
+            return worker.submit([&s, &stimulus, first, n] {
+                s.first = first;
+                s.n = n;
+                stimulus.next(n, s.wave);
+            });
         };
         std::uint64_t stimulusTicket = startStimulus(0), convolvedTicket = 0;
         for (std::uint64_t k = 0; k <= blocks; ++k) {

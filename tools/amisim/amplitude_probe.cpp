@@ -1,5 +1,7 @@
 #include "amisim/amplitude_probe.hpp"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -42,6 +44,21 @@ std::optional<OutputRange> probeOutputRange(const AmiLibrary& lib, std::vector<d
     } catch (const std::exception&) {
         return std::nullopt;
     }
+}
+
+std::future<std::optional<std::optional<OutputRange>>> startOutputRangeProbe(
+    const AmiLibrary& lib, std::vector<double> impulse, double sampleInterval, double bitTime,
+    std::string parametersIn, int samplesPerBit) {
+    return std::async(std::launch::async,
+                      [&lib, impulse = std::move(impulse), sampleInterval, bitTime,
+                       parametersIn = std::move(parametersIn),
+                       samplesPerBit]() mutable -> std::optional<std::optional<OutputRange>> {
+                          // The console capture moves descriptor 1; in a shared table that would
+                          // take the real models' output too.
+                          if (unshare(CLONE_FILES) != 0) return std::nullopt;
+                          return probeOutputRange(lib, std::move(impulse), sampleInterval, bitTime,
+                                                  parametersIn, samplesPerBit);
+                      });
 }
 
 }  // namespace amisim

@@ -4,6 +4,7 @@
 // chain saturates; the levels it settles at are the largest the receiver can put out. A
 // time-domain waveform that comes close to them is being compressed by those curves, which the
 // impulse response of the statistical mode never meets.
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,5 +22,13 @@ struct OutputRange {
 std::optional<OutputRange> probeOutputRange(const AmiLibrary& lib, std::vector<double> impulse,
                                             double sampleInterval, double bitTime,
                                             const std::string& parametersIn, int samplesPerBit);
+
+// The same on a thread of its own, alongside the time-domain loop. The thread's standard output
+// is its own (a private descriptor table), so that what the probe instance prints is never
+// taken for the real models' console lines. The result holds nothing at all when the thread
+// could not get that table; the caller then probes in its own thread.
+std::future<std::optional<std::optional<OutputRange>>> startOutputRangeProbe(
+    const AmiLibrary& lib, std::vector<double> impulse, double sampleInterval, double bitTime,
+    std::string parametersIn, int samplesPerBit);
 
 }  // namespace amisim

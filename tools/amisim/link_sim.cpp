@@ -1,14 +1,17 @@
 #include "amisim/link_sim.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
 
 #include "amisim/ami_library.hpp"
 #include "amisim/block_convolver.hpp"
+#include "amisim/ordered_worker.hpp"
 #include "amisim/prbs.hpp"
 #include "amisim/progress.hpp"
 
@@ -250,14 +253,18 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
     };
     auto tx = initModel(txLib, txFile, rxFile, res.tx, "transmitter", res.txReturnsImpulse);
     res.txImpulse = row;
-    // The receiver's output range is measured before the real receiver starts, so that
-    // diagnostic files the real instance writes are not overwritten by the probe. The probe
-    // gets the same impulse as the real receiver: a receiver that adapts its gains to the
-    // impulse then chooses the same gains in both.
-    if (cfg.runTd && cfg.probeOutputRange)
-        res.rxOutputRange = probeOutputRange(rxLib, row, dt, res.bitTime, res.rx.parametersIn, spb);
     auto rx = initModel(rxLib, rxFile, txFile, res.rx, "receiver", res.rxReturnsImpulse);
     res.linkImpulse = row;
+    // The receiver's output range is measured by a second instance that starts once the real
+    // one holds its diagnostic files, so that those keep their names (a model numbers the
+    // files of a second live instance) whether the probe runs alongside the time-domain loop
+    // or not. It gets the impulse the real receiver got: a receiver that adapts its gains to
+    // the impulse then chooses the same gains in both.
+    const bool probing = cfg.runTd && cfg.probeOutputRange;
+    std::future<std::optional<std::optional<OutputRange>>> probe;
+    if (probing && cfg.pipelineTd)
+        probe =
+            startOutputRangeProbe(rxLib, res.txImpulse, dt, res.bitTime, res.rx.parametersIn, spb);
     res.adaptedGains = adaptedGains(res.rx.message);
 
     const double txRj = outputOrInfo(res.tx, txFile, "Tx_Rj");
@@ -324,22 +331,63 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
         TdEye eye(bits, eo);
         ClockRecoveryStats cdr(res.bitTime);
         Progress progress("time domain", cfg.bits, cfg.quiet, "bits");
-        std::vector<double> wave, clocks;
-        for (std::uint64_t first = 0; first < cfg.bits;
-             first += static_cast<std::uint64_t>(cfg.blockBits)) {
-            const std::uint64_t n = std::min<std::uint64_t>(
-                static_cast<std::uint64_t>(cfg.blockBits), cfg.bits - first);
-            stimulus.next(n, wave);
-            tx->getWave(wave, clocks);
-            convolver.process(wave);
-            rx->getWave(wave, clocks);
-            eye.addBlock(wave, clocks);
-            cdr.add(clocks);
-            std::vector<DfeTap> reported = dfeTapReport(rx->lastParametersOut());
-            if (!reported.empty())
-                res.dfeTaps.push_back(DfeTapSnapshot{first + n, std::move(reported)});
-            progress.update(first + n);
+        // Block k's stimulus, transmitter, convolution, receiver and eye run in that order, and
+        // each stage takes its blocks in order. The model calls stay on this thread, since
+        // their console capture moves the process's standard output; the stimulus, the
+        // channel and the eye run on the worker, the convolution of block k while the
+        // receiver runs block k - 1. A block's slot is used again four blocks later, by when
+        // the worker has taken the eye of its last occupant (it runs tasks in order), so the
+        // memory stays bounded.
+        struct Slot {
+            std::vector<double> wave, clocks;
+            std::uint64_t first = 0, n = 0;
+            std::string rxParametersOut;
+        };
+        constexpr std::uint64_t kSlots = 4;
+        std::array<Slot, kSlots> slots;
+        const std::uint64_t blockBits = static_cast<std::uint64_t>(cfg.blockBits);
+        const std::uint64_t blocks = (cfg.bits + blockBits - 1) / blockBits;
+        std::vector<double> txClocks;
+        OrderedWorker worker(cfg.pipelineTd);
+        // The slot's fields are set by the task too: until it runs, the eye of the slot's
+        // last occupant may still be reading them.
+        auto startStimulus = [&](std::uint64_t k) {
+            Slot& s = slots[k % kSlots];
+            const std::uint64_t first = k * blockBits;
+            const std::uint64_t n = std::min(blockBits, cfg.bits - first);
+            return worker.submit([&s, &stimulus, first, n] {
+                s.first = first;
+                s.n = n;
+                stimulus.next(n, s.wave);
+            });
+        };
+        std::uint64_t stimulusTicket = startStimulus(0), convolvedTicket = 0;
+        for (std::uint64_t k = 0; k <= blocks; ++k) {
+            std::uint64_t convolving = 0;
+            if (k < blocks) {
+                Slot& s = slots[k % kSlots];
+                worker.waitFor(stimulusTicket);
+                tx->getWave(s.wave, txClocks);
+                convolving = worker.submit([&s, &convolver] { convolver.process(s.wave); });
+                if (k + 1 < blocks) stimulusTicket = startStimulus(k + 1);
+            }
+            if (k > 0) {
+                Slot& s = slots[(k - 1) % kSlots];
+                worker.waitFor(convolvedTicket);
+                rx->getWave(s.wave, s.clocks);
+                s.rxParametersOut = rx->lastParametersOut();
+                worker.submit([&s, &eye, &cdr, &res] {
+                    eye.addBlock(s.wave, s.clocks);
+                    cdr.add(s.clocks);
+                    std::vector<DfeTap> reported = dfeTapReport(s.rxParametersOut);
+                    if (!reported.empty())
+                        res.dfeTaps.push_back(DfeTapSnapshot{s.first + s.n, std::move(reported)});
+                });
+                progress.update(s.first + s.n);
+            }
+            convolvedTicket = convolving;
         }
+        worker.finish();
         progress.finish();
         res.tdSeconds = progress.elapsedSeconds();
         res.tdBits = cfg.bits;
@@ -350,6 +398,13 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
         res.rx.lastParametersOut = rx->lastParametersOut();
         res.tx.console = tx->console();
         res.rx.console = rx->console();
+        if (probing) {
+            std::optional<std::optional<OutputRange>> range;
+            if (probe.valid()) range = probe.get();
+            res.rxOutputRange = range ? *range
+                                      : probeOutputRange(rxLib, res.txImpulse, dt, res.bitTime,
+                                                         res.rx.parametersIn, spb);
+        }
         if (res.rxOutputRange) {
             const double limit = std::min(res.rxOutputRange->high, -res.rxOutputRange->low);
             res.rxOutputLimited = res.td->peakAbs >= kLimitShare * limit;

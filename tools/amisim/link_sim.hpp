@@ -53,7 +53,10 @@ struct LinkConfig {
     double ber = 1e-12;
     bool tdJitter = true;    // the models' jitter on the time-domain edges and sampling instants
     std::uint64_t seed = 1;  // of the time-domain jitter
-    bool probeOutputRange = true;   // measure the receiver's output range (time domain)
+    bool probeOutputRange = true;  // measure the receiver's output range (time domain)
+    // Time domain on two threads: the loop pipelined, the output-range probe alongside it.
+    // The figures are the same either way; false runs everything on the calling thread.
+    bool pipelineTd = true;
     bool frequencyResponse = true;  // compute the parts' frequency responses
     std::vector<ParamOverride> txOverrides, rxOverrides;
     bool quiet = false;

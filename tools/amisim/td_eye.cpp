@@ -154,6 +154,10 @@ void TdEye::addBlock(const std::vector<double>& wave, const std::vector<double>&
         if (s >= pictureStart_ && s < picEnd)
             pictureSamples_.push_back(static_cast<float>(wave[i]));
     }
+    // The window holds a block and a short tail: growing it by exactly what is needed would
+    // reallocate (and page in a fresh mapping of a block's size) on nearly every block.
+    if (window_.size() + wave.size() > window_.capacity())
+        window_.reserve(2 * (window_.size() + wave.size()));
     window_.insert(window_.end(), wave.begin(), wave.end());
     for (double t : clockTimes) {
         ++clockCount_;
@@ -168,8 +172,11 @@ void TdEye::addBlock(const std::vector<double>& wave, const std::vector<double>&
     std::uint64_t keepFrom = samplesSeen_ > back ? samplesSeen_ - back : 0;
     const double nominalRef =
         static_cast<double>(nextNominalBit_) * spb_ + static_cast<double>(opt_.mainIndex);
-    keepFrom =
-        std::min(keepFrom, static_cast<std::uint64_t>(std::max(0.0, nominalRef - 2.0 * spb_)));
+    // once clock times arrive the nominal bits are never sampled again (drainNominal), so they
+    // must not hold the window: it would keep the whole run's waveform
+    if (clockCount_ == 0)
+        keepFrom =
+            std::min(keepFrom, static_cast<std::uint64_t>(std::max(0.0, nominalRef - 2.0 * spb_)));
     if (!pendingClocks_.empty()) {
         const double need = pendingClocks_.front() / opt_.sampleInterval - 2.0 * spb_;
         keepFrom = std::min(keepFrom, static_cast<std::uint64_t>(std::max(0.0, need)));

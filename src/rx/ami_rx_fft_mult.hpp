@@ -81,4 +81,7 @@ class AmiRxFFTMult : public AmiModel {
     std::int64_t historyNeeded_ = -1;
     std::int64_t lookAheadNeeded_ = -1;
     std::vector<double> blockBuffer_;  // the block being processed, committed only on success
+    // The clock times of the last waveform block; swapped with clockTimes_ every block, so that
+    // both keep their capacity instead of growing afresh.
+    std::vector<double> blockClockTimes_;
 };

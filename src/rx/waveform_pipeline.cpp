@@ -53,10 +53,10 @@ std::int32_t AmiRxFFTMult::GetWave(double* wave, long wave_size, double* clock_t
         if (!ConfiguredForWaveform()) Configure();
         // The block is filtered on a copy and handed back only when everything succeeded.
         blockBuffer_.assign(wave, wave + wave_size);
-        std::vector<double> clockTimes;
-        FilterBlock(blockBuffer_.data(), false, clockTimes);
+        FilterBlock(blockBuffer_.data(), false, blockClockTimes_);
         std::copy(blockBuffer_.begin(), blockBuffer_.end(), wave);
-        v10kx_ami_rx::WriteClockTimes(clockTimes, clock_times, wave_size, bitTime / sampleInterval);
+        v10kx_ami_rx::WriteClockTimes(blockClockTimes_, clock_times, wave_size,
+                                      bitTime / sampleInterval);
     } catch (...) {
         paramsOut = open + ")\n";
         if (clock_times != nullptr) clock_times[0] = -1.0;

@@ -120,12 +120,14 @@ void CdrLoop::Step(std::vector<double>& edges) {
         const std::int32_t output = detector_.DataStep(level_, ClockFrequency());
         current_ = output * preset_.chargePumpCurrent;
         if (recording_ && transitionSinceData_) log_.emplace_back(lastEdgeSample_, lastTransition_);
+        lock_.AddDataEvent(transitionSinceData_,
+                           (lastTransition_ - lastEdgeSample_) / samplesPerBit_, output);
         transitionSinceData_ = false;
         edges.push_back(event);
-        locked_ = true;
+        hasEdges_ = true;
         if (recording_ && lastEdge_ >= 0) {
             periods_.push_back((event - lastEdge_) * sampleInterval_);
-            lockFlags_.push_back(locked_ ? 1 : 0);
+            lockFlags_.push_back(lock_.IsLocked() ? 1 : 0);
         }
         lastEdge_ = event;
     } else {

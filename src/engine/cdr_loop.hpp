@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/cdr_lock_detector.hpp"
 #include "engine/cdr_loop_filter.hpp"
 #include "engine/cdr_phase_detector.hpp"
 #include "engine/cdr_presets.hpp"
@@ -52,8 +53,14 @@ class CdrLoop {
         }
     }
 
+    // The lock detector's verdict (unlocked until the phase detector's evidence says so).
+    bool IsLocked() const { return lock_.IsLocked(); }
+    // Data event (from 0) at which the present locked state began; -1 while unlocked.
+    std::int64_t LockEvent() const { return lock_.LockEvent(); }
+    // Locked, or following data whose transitions still spread too far for a lock.
+    bool IsTracking() const { return lock_.IsTracking(); }
     // Set once the loop has produced a clock edge.
-    bool IsLocked() const { return locked_; }
+    bool HasEdges() const { return hasEdges_; }
 
     // Per-block records, refilled by every Run while recording is on (and left empty
     // otherwise, so that a long run without dumps keeps its memory flat).
@@ -87,7 +94,8 @@ class CdrLoop {
     VcoMessageLimiter messages_;
 
     bool started_ = false;
-    bool locked_ = false;
+    bool hasEdges_ = false;
+    CdrLockDetector lock_;
     bool dataStep_ = true;  // the next event samples data (else an edge)
     double nextEvent_ = 0;  // samples
     double lastEvent_ = 0;

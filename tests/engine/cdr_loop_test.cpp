@@ -278,7 +278,7 @@ TEST(CdrLoop, FixedClockRunsAtTheBitTimeFromHalfABit) {
     loop.Run(data.Until(799), 799, edges);
     ASSERT_EQ(edges.size(), 100u);
     for (std::size_t i = 0; i < edges.size(); ++i) EXPECT_DOUBLE_EQ(edges[i], 4 + 8.0 * i);
-    EXPECT_TRUE(loop.IsLocked());
+    EXPECT_TRUE(loop.HasEdges());
 }
 
 TEST(CdrLoop, TimingBeyondTheVcoRangeStillEndsEachBlock) {

@@ -67,6 +67,7 @@ struct DfeStageResult {
     bool setUp = false;              // false: the DFE could not be set up
     std::vector<double> tapWeights;  // volts, after adaptation
     std::vector<int> tapCodes;
+    double dataLevel = 0;  // V, the level the taps were learnt against (0: unknown)
 };
 
 class DfeTrainer {

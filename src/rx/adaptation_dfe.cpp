@@ -40,8 +40,10 @@ DfeSetup AdaptationDfe::SetupFor(const DfeStageSetup& stage) const {
     setup.initialWeights = stage.initialTapWeights;
     setup.tapCount = stage.tapCount;
     setup.floatOffset = stage.floatOffset;
-    // The adaptation always lets the taps adapt, whatever mode the receiver runs in.
+    // The adaptation always lets the taps adapt, whatever mode the receiver runs in, from the
+    // first clock edge: its pattern is too short for the lock detector's windows.
     setup.adaptive = true;
+    setup.learnWhenLocked = false;
     setup.active = true;
     setup.cdrBandwidth = context_.cdrBandwidth;
     setup.cdrSel = context_.cdrSel;
@@ -62,6 +64,7 @@ DfeStageResult AdaptationDfe::Train(std::span<const double> equalised, const Dfe
     copy_.assign(equalised.begin(), equalised.end());
     if (!copy_.empty()) dfe_.Process(copy_.data(), static_cast<std::int64_t>(copy_.size()), 0.0);
     dfe_.CurrentTaps(result.tapWeights, result.tapCodes);
+    result.dataLevel = dfe_.DataLevel();
     return result;
 }
 

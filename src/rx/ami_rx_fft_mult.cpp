@@ -12,8 +12,14 @@
 #include "rx/fft_size.hpp"
 #include "rx/filter_stage.hpp"
 #include "rx/rx_format.hpp"
+#include "rx/statistical_dfe.hpp"
 
 using v10kx_ami_rx::Format;
+
+namespace {
+// The step of the DFE's data level, volts.
+constexpr double kDfeLevelStep = 0.01;
+}  // namespace
 
 AmiRxFFTMult::AmiRxFFTMult(long row_size, int aggressors, double sample_interval, double bit_time,
                            const char* AMI_parameters_in)
@@ -32,8 +38,7 @@ void AmiRxFFTMult::Configure() {
     const bool mixedRadix = GetFftSelector() == kFftSelectorMixedRadix;
     // Waveform blocks keep the history the stage responses need, and room for what they ring
     // ahead of time zero; the impulse follows the rule.
-    const std::int64_t minHistory =
-        mixedRadix && n > 0 ? HistoryNeeded() + LookAheadNeeded() : 0;
+    const std::int64_t minHistory = mixedRadix && n > 0 ? HistoryNeeded() + LookAheadNeeded() : 0;
     const std::int64_t size = v10kx_ami_rx::ChooseFftSize(n, spb, mixedRadix, minHistory);
     if (debugOn) {
         const std::string text = Format("Nfft: %ld\n", static_cast<long>(size));
@@ -140,37 +145,60 @@ void AmiRxFFTMult::Init(double* impulseMatrix, int impulseFlag) {
     std::vector<double> clockTimes;
     FilterBlock(blockBuffer_.data(), impulseFlag != 0, clockTimes);
 
-    if (dfe) {
-        const double* row0 = blockBuffer_.data();
-        std::int32_t maxIndex = 0;
-        double maxValue = 0.0;
-        for (std::int32_t i = 0; i < rowSize; ++i) {
-            if (row0[i] > maxValue) {
-                maxValue = row0[i];
-                maxIndex = i;
-            }
-        }
-        if (debugOn) WriteDebug(Format("max_ind: %ld", static_cast<long>(maxIndex)));
-        const std::vector<double> weights = dfe->TapWeights();
-        const std::vector<int> codes = dfe->TapCodes();
-        const std::size_t count = std::min(weights.size(), codes.size());
-        if (count > 0) {
-            ReportTaps(weights, codes);
-            paramsOut += ")\n";
-            // Each tap replaces the sample one bit further after the main cursor; taps that
-            // would land past the end of the response are not written.
-            // Counted in doubles: a nonsensical timing ratio must not overflow an integer.
-            const double step = std::trunc(bitTime / sampleInterval + 0.5);
-            double position = maxIndex;
-            for (std::size_t k = 0; k < count && step > 0; ++k) {
-                position += step;
-                if (!(position < rowSize)) break;
-                blockBuffer_[static_cast<std::size_t>(position)] =
-                    -0.5 * weights[k] / sampleInterval;
-            }
+    if (dfe) WriteDfeIntoImpulse();
+    std::copy(blockBuffer_.begin(), blockBuffer_.end(), impulseMatrix);
+}
+
+void AmiRxFFTMult::WriteDfeIntoImpulse() {
+    double* row0 = blockBuffer_.data();
+    const std::size_t n = static_cast<std::size_t>(rowSize);
+    std::int32_t maxIndex = 0;
+    double maxValue = 0.0;
+    for (std::int32_t i = 0; i < rowSize; ++i) {
+        if (row0[i] > maxValue) {
+            maxValue = row0[i];
+            maxIndex = i;
         }
     }
-    std::copy(blockBuffer_.begin(), blockBuffer_.end(), impulseMatrix);
+    if (debugOn) WriteDebug(Format("max_ind: %ld", static_cast<long>(maxIndex)));
+
+    // Fixed taps are the user's, with or without an adaptation; otherwise the adaptation's
+    // taps, when it ran. Without either the impulse stays as it is.
+    std::vector<double> weights;
+    std::vector<int> codes;
+    double level = 0;
+    const double spbExact = std::round(bitTime / sampleInterval);
+    if (!(spbExact >= 1 && spbExact < static_cast<double>(n))) return;
+    const std::size_t spb = static_cast<std::size_t>(spbExact);
+    const std::vector<double> pulse = v10kx_ami_rx::BitPulse(row0, n, spb, sampleInterval);
+    const std::size_t mainIndex = v10kx_ami_rx::MainCursorIndex(pulse);
+    if (dfe->FixedTaps()) {
+        // The weights the waveform's DFE will run at, from the largest sample and the data
+        // level it will see on this pulse.
+        const v10kx_ami_rx::DfeLevels levels =
+            v10kx_ami_rx::EstimateDfeLevels(pulse, mainIndex, spb, kDfeLevelStep);
+        codes = dfe->FixedTapCodes();
+        weights = dfe->FixedTapWeights(levels.peak);
+        level = levels.dataLevel;
+    } else {
+        weights = dfe->TapWeights();
+        codes = dfe->TapCodes();
+        level = dfe->TapDataLevel();
+        if (!(level > 0)) {
+            level = v10kx_ami_rx::EstimateDfeLevels(pulse, mainIndex, spb, kDfeLevelStep).dataLevel;
+        }
+    }
+    const std::size_t count = std::min(weights.size(), codes.size());
+    if (count == 0) return;
+    weights.resize(count);
+    codes.resize(count);
+    ReportTaps(weights, codes);
+    paramsOut += ")\n";
+    // What the waveform's DFE subtracts for a bit decided k bits back: its weight times the
+    // data level.
+    std::vector<double> cancel(count);
+    for (std::size_t k = 0; k < count; ++k) cancel[k] = weights[k] * level;
+    v10kx_ami_rx::WriteDfeCancellation(row0, n, mainIndex, spb, sampleInterval, cancel);
 }
 
 void AmiRxFFTMult::ReportTaps(const std::vector<double>& weights, const std::vector<int>& codes) {

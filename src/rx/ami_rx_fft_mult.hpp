@@ -72,6 +72,8 @@ class AmiRxFFTMult : public AmiModel {
     void FilterWaveform(double* samples, std::vector<double>& clockTimes);
     void RunDecisionStep(double* samples, std::vector<double>& clockTimes);
     void ReportTaps(const std::vector<double>& weights, const std::vector<int>& codes);
+    // The DFE's taps into the equalised impulse in blockBuffer_, and their report.
+    void WriteDfeIntoImpulse();
 
     // The whole waveform path, and (owned by it) its overlap-save part and filter stages.
     SignalChain chain_;
@@ -84,4 +86,7 @@ class AmiRxFFTMult : public AmiModel {
     // The clock times of the last waveform block; swapped with clockTimes_ every block, so that
     // both keep their capacity instead of growing afresh.
     std::vector<double> blockClockTimes_;
+    DFE::BlockResult decisionResult_;  // the decision stage's lists, kept from block to block
+    std::vector<double> reportWeights_;
+    std::vector<int> reportCodes_;
 };

@@ -7,7 +7,12 @@ namespace v10kx_ami_rx {
 
 std::int64_t ClockTimeCapacity(std::int64_t waveSize, double samplesPerBit) {
     if (waveSize <= 0 || !(samplesPerBit > 0) || !std::isfinite(samplesPerBit)) return 0;
-    const double bits = std::floor(static_cast<double>(waveSize) / samplesPerBit);
+    // One time per started bit: a block that ends inside a bit may deliver that bit's time.
+    // A ratio a rounding above a whole number of bits (32 samples of a bit time that is not
+    // exactly 32 sample intervals in binary) is that whole number.
+    const double ratio = static_cast<double>(waveSize) / samplesPerBit;
+    double bits = std::ceil(ratio);
+    if (bits - ratio > 1.0 - 1e-9 * std::max(1.0, ratio)) bits -= 1.0;
     // One slot stays free for the terminator, whatever the ratio (bounded before the
     // conversion, which a huge ratio would overflow).
     return static_cast<std::int64_t>(std::min(bits, static_cast<double>(waveSize - 1)));

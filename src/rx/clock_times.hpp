@@ -5,7 +5,8 @@
 
 namespace v10kx_ami_rx {
 
-// Largest number of clock times a block of `waveSize` samples may return: one per whole bit.
+// Largest number of clock times a block of `waveSize` samples may return: one per started bit
+// (for a whole number of bits, the bits of the block), and always room for the terminator.
 std::int64_t ClockTimeCapacity(std::int64_t waveSize, double samplesPerBit);
 
 // Writes at most ClockTimeCapacity(waveSize, samplesPerBit) times from `times`, then -1.0.

@@ -60,10 +60,11 @@ void UserModel::SetUpDecisionFeedback(const RxSettings& settings, const RxLabels
         setup.active = true;
         setup.adaptedWeights = adaptedTapWeights_;
         setup.adaptedCodes = adaptedTapCodes_;
+        setup.adaptedDataLevel = adaptedDataLevel_;
         bool anyWeight = false;
         for (std::size_t k = 0; k < p.codes.size() && k < setup.limits.size(); ++k) {
-            const double w = DfeCodeToWeight(p.codes[k], setup.limits.upperLimit[k], DfeTapRange(k),
-                                             setup.limits.oneSided[k]);
+            const double w = DfeCodeToWeight(p.codes[k], setup.limits.upperLimit[k],
+                                             setup.limits.lowerLimit[k], setup.limits.codeSpan[k]);
             setup.initialWeights.push_back(w);
             anyWeight = anyWeight || w != 0;
         }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <limits>
 
 #include "engine/cdr_presets.hpp"
 #include "rx/clock_times.hpp"
@@ -16,6 +18,9 @@ constexpr double kMaxGain = 75;
 // Corner of the smoothing of the feedback, as a rate: exp(-3e11 s^-1 * sample interval).
 constexpr double kSmoothingRate = 3e11;
 constexpr int kSmoothingWarmUp = 50;
+
+// No feedback change is waiting.
+constexpr double kNoSwitch = std::numeric_limits<double>::infinity();
 
 bool PositiveTime(double t) { return t > 0 && std::isfinite(t); }
 
@@ -74,8 +79,10 @@ int DecisionFeedbackEqualiser::Setup(const DfeSetup& setup) {
     instants_.clear();
     adaptedWeights_ = setup.adaptedWeights;
     adaptedCodes_ = setup.adaptedCodes;
+    adaptedDataLevel_ = setup.adaptedDataLevel;
     impulseSumKnown_ = setup.impulseSumKnown;
     impulseSum_ = setup.impulseSum;
+    learnWhenLocked_ = setup.learnWhenLocked;
     // The clock needs at least a sample per bit to find anything to lock to; with less it
     // would run many events per sample for nothing.
     if (!PositiveTime(setup.sampleInterval) || !PositiveTime(setup.bitTime) ||
@@ -96,6 +103,7 @@ int DecisionFeedbackEqualiser::Setup(const DfeSetup& setup) {
         clock.recoverClock = recoverClock_;
         cdr_ = std::make_unique<CdrLoop>(clock);
         cdr_->SetRecording(recordClock_);
+        pendingClockTimes_.reserve(2 * kMaxPendingClockTimes);
         ready_ = true;
 
         dataLevel_ = setup.dataLevel;
@@ -135,6 +143,7 @@ int DecisionFeedbackEqualiser::Setup(const DfeSetup& setup) {
         smoother_ = smoothing();
         clockSmoother_ = smoothing();
         previousFeedback_ = feedback_;
+        heldFeedback_ = feedback_;
         for (int i = 0; i < kSmoothingWarmUp; ++i) {
             smoother_->Filter(feedback_);
             clockSmoother_->Filter(feedback_);
@@ -163,13 +172,14 @@ void DecisionFeedbackEqualiser::SetAdaptedTaps(std::vector<double> weights,
     adaptedCodes_ = std::move(codes);
 }
 
-DFE::BlockResult DecisionFeedbackEqualiser::Process(double* samples, std::int64_t count,
-                                                    double blockStartTime) {
-    BlockResult result;
+void DecisionFeedbackEqualiser::Process(double* samples, std::int64_t count, double blockStartTime,
+                                        BlockResult& result) {
+    result.clockTimes.clear();
+    result.tapHistory.clear();
+    result.clockPeriods.clear();
+    result.lockFlags.clear();
     // Without the DFE and without clock times out there is nothing to do.
-    if (!ready_ || samples == nullptr || count <= 0 || (!active_ && !recoverClock_)) {
-        return result;
-    }
+    if (!ready_ || samples == nullptr || count <= 0 || (!active_ && !recoverClock_)) return;
     if (!started_) {
         origin_ = std::isfinite(blockStartTime) ? blockStartTime : 0.0;
         cdr_->SetInitialLevel(samples[0] > 0);
@@ -181,13 +191,24 @@ DFE::BlockResult DecisionFeedbackEqualiser::Process(double* samples, std::int64_
     if (active_) {
         Equalise(samples, n, blockStart, result);
     } else {
-        // Nothing is fed back: the clock follows the block as it is.
+        // Nothing is fed back: the clock follows the block as it is, and a crossing between
+        // the last sample of the previous block and the first of this one counts as well, so
+        // that the clock does not depend on where the blocks are cut.
+        cdr_->BeginBlock();
+        double fraction = 0, level = 0;
+        if (haveLastOutput_ &&
+            FindCrossing(lastOutput_, samples[0], EdgeSelection::All, fraction, level)) {
+            cdr_->AddTransition(blockStart - 1.0 + fraction, level);
+        }
         transitions_.positions.clear();
         transitions_.levels.clear();
         extractor_.Extract(samples, n, transitions_);
-        for (double& p : transitions_.positions) p += blockStart;
-        transitions_.initial_polarity = samples[0] > 0 ? 1.0 : -1.0;
-        cdr_->Run(transitions_, blockStart + static_cast<double>(count - 1), instants_);
+        for (std::size_t i = 0; i < transitions_.positions.size(); ++i) {
+            cdr_->AddTransition(transitions_.positions[i] + blockStart, transitions_.levels[i]);
+        }
+        cdr_->RunUntil(blockStart + static_cast<double>(count - 1), instants_);
+        lastOutput_ = samples[n - 1];
+        haveLastOutput_ = true;
     }
     EmitClockTimes(count, result.clockTimes);
     if (recordClock_) {
@@ -195,18 +216,20 @@ DFE::BlockResult DecisionFeedbackEqualiser::Process(double* samples, std::int64_
         result.lockFlags.swap(cdr_->LockFlags());
     }
     samplesSeen_ += static_cast<double>(count);
-    return result;
 }
 
 void DecisionFeedbackEqualiser::Equalise(double* samples, std::size_t count, double blockStart,
                                          BlockResult& result) {
-    // The decisions see the samples after feedback; the clock sees a second copy from which
-    // the mean of the feedback before and after the last decision is subtracted. Its edge
-    // samples lie between two decisions, where the interference is about halfway between what
-    // the feedback cancels at the two: the full feedback of the next bit would bias them (with
-    // a strong first post-cursor, enough to run the loop away), no feedback at all would leave
-    // the interference that moves the crossings. The loop runs sample by sample, since each
-    // sample's feedback follows the decisions made before it.
+    // The decisions see the samples after feedback. Each decision's feedback is held from the
+    // boundary after its bit (half a bit past its instant) to the next boundary, so the value
+    // a bit is decided on never depends on where the samples fall around its instant. The
+    // clock sees a second copy from which the mean of the feedback before and after the last
+    // decision is subtracted: its edge samples lie between two decisions, where the
+    // interference is about halfway between what the feedback cancels at the two; the full
+    // feedback of the next bit would bias them (with a strong first post-cursor, enough to run
+    // the loop away), no feedback at all would leave the interference that moves the crossings.
+    // The loop runs sample by sample, since each sample's feedback follows the decisions made
+    // before it.
     cdr_->BeginBlock();
     std::size_t next = 0;
     double previous = haveLastOutput_ ? lastOutput_ : samples[0];
@@ -215,25 +238,35 @@ void DecisionFeedbackEqualiser::Equalise(double* samples, std::size_t count, dou
     // The state the loop reads at every sample is held in locals: writes through `samples`
     // could otherwise alias it and force a reload each time. Decisions change it; it is read
     // back after them.
-    double feedback = feedback_;
-    double previousFeedback = previousFeedback_;
-    bool feeding = bitCount_ > kEstimationWindow;
+    double held = heldFeedback_;
+    bool feeding = heldFeeding_;
+    double clockFeedback = 0.5 * (feedback_ + previousFeedback_);
+    bool clockFeeding = bitCount_ > kEstimationWindow;
+    double nextSwitch = switchCount_ > 0 ? switches_[switchHead_].position : kNoSwitch;
     double lastClockSample = lastClockSample_;
     bool haveClockSample = haveLastOutput_;
     double nextEvent = cdr_->NextEvent();
     for (std::size_t i = 0; i < count; ++i) {
-        // The feedback is smoothed at every sample (a step after each decision would be
-        // sharper than the circuit), and subtracted once the data level is known.
-        const double smoothed = smoother.Filter(feedback);
-        const double clockSmoothed = clockSmoother.Filter(0.5 * (feedback + previousFeedback));
+        const double position = blockStart + static_cast<double>(i);
+        while (nextSwitch <= position) {
+            const FeedbackSwitch& s = switches_[switchHead_];
+            held = s.feedback;
+            feeding = s.feeding;
+            switchHead_ = (switchHead_ + 1) % kMaxSwitches;
+            --switchCount_;
+            nextSwitch = switchCount_ > 0 ? switches_[switchHead_].position : kNoSwitch;
+        }
+        // The feedback is smoothed at every sample (a step at each boundary would be sharper
+        // than the circuit), and subtracted once the data level is known.
+        const double smoothed = smoother.Filter(held);
+        const double clockSmoothed = clockSmoother.Filter(clockFeedback);
         double current = samples[i];
         double clockSample = current;
         if (feeding) {
             current -= smoothed;
             samples[i] = current;
-            clockSample -= clockSmoothed;
         }
-        const double position = blockStart + static_cast<double>(i);
+        if (clockFeeding) clockSample -= clockSmoothed;
         double fraction = 0, level = 0;
         if (haveClockSample &&
             FindCrossing(lastClockSample, clockSample, EdgeSelection::All, fraction, level)) {
@@ -245,21 +278,23 @@ void DecisionFeedbackEqualiser::Equalise(double* samples, std::size_t count, dou
             cdr_->RunUntil(position, instants_);
             for (; next < instants_.size(); ++next) {
                 const double at = std::clamp(instants_[next] - (position - 1.0), 0.0, 1.0);
-                Decide(previous + at * (current - previous), result);
+                Decide(previous + at * (current - previous), instants_[next], result);
             }
             nextEvent = cdr_->NextEvent();
-            feedback = feedback_;
-            previousFeedback = previousFeedback_;
-            feeding = bitCount_ > kEstimationWindow;
+            clockFeedback = 0.5 * (feedback_ + previousFeedback_);
+            clockFeeding = bitCount_ > kEstimationWindow;
+            nextSwitch = switchCount_ > 0 ? switches_[switchHead_].position : kNoSwitch;
         }
         previous = current;
     }
+    heldFeedback_ = held;
+    heldFeeding_ = feeding;
     lastClockSample_ = lastClockSample;
     lastOutput_ = previous;
     haveLastOutput_ = true;
 }
 
-void DecisionFeedbackEqualiser::Decide(double value, BlockResult& result) {
+void DecisionFeedbackEqualiser::Decide(double value, double instant, BlockResult& result) {
     const std::uint64_t bit = ++bitCount_;
     // A sample that is not a number still gets a decision (the bit happened), but teaches
     // nothing: the level, the peak and the taps learn only from real values.
@@ -273,8 +308,10 @@ void DecisionFeedbackEqualiser::Decide(double value, BlockResult& result) {
             ++levelBits_;
             if (bit > kLevelStart) {
                 const double mean = levelSum_ / static_cast<double>(levelBits_);
+                // At least one step: a level of zero would stop the feedback and the learning
+                // for good, since both scale with it.
                 dataLevel_ =
-                    std::min(std::round(mean / levelStep_), kHighestLevelStep) * levelStep_;
+                    std::clamp(std::round(mean / levelStep_), 1.0, kHighestLevelStep) * levelStep_;
                 // The level moves in whole steps: the power is worked out again only when it
                 // has moved.
                 if (dataLevel_ != gainLevel_) {
@@ -289,7 +326,13 @@ void DecisionFeedbackEqualiser::Decide(double value, BlockResult& result) {
 
     const double level = decision * dataLevel_;
     if (bit > kEstimationWindow) {
-        const bool learn = usable && adaptive_ && cdr_->IsLocked();
+        // Learning needs the clock to follow the data: a flat input or a loop still slewing
+        // teaches nothing but drift. An eye too closed for a lock (which the learning is to
+        // open) still teaches, once the loop's votes balance.
+        // A clock that does not recover (a fixed clock) has nothing to lock.
+        const bool locked =
+            learnWhenLocked_ && recoverClock_ ? cdr_->IsTracking() : cdr_->HasEdges();
+        const bool learn = usable && adaptive_ && locked;
         filter_->Update(level, learn ? error : 0.0, bit % kApplyEvery == 0, gain_);
     } else {
         // Before the feedback starts the delay line still follows the decisions, so that the
@@ -298,19 +341,40 @@ void DecisionFeedbackEqualiser::Decide(double value, BlockResult& result) {
     }
     previousFeedback_ = feedback_;
     feedback_ = filter_->Output();
+    // This bit's feedback takes over at the boundary after it. Only a couple wait at a time
+    // (a boundary is half a bit away); should they ever fill the room, the oldest is passed
+    // over, the next one superseding it anyway.
+    if (switchCount_ == kMaxSwitches) {
+        switchHead_ = (switchHead_ + 1) % kMaxSwitches;
+        --switchCount_;
+    }
+    switches_[(switchHead_ + switchCount_) % kMaxSwitches] = {instant + 0.5 * samplesPerBit_,
+                                                              feedback_, bit > kEstimationWindow};
+    ++switchCount_;
     if (recordTaps_) result.tapHistory.push_back(filter_->Weights());
 }
 
 void DecisionFeedbackEqualiser::LoadFixedTaps() {
     if (!(peak_ > 0)) return;
+    filter_->SetWeights(FixedTapWeights(peak_));
+}
+
+std::vector<int> DecisionFeedbackEqualiser::FixedTapCodes() const {
+    std::vector<int> codes(std::min(tapCount_, filter_ ? filter_->Length() : 0), 0);
+    for (std::size_t k = 0; k < codes.size() && k < codes_.size(); ++k) codes[k] = codes_[k];
+    return codes;
+}
+
+std::vector<double> DecisionFeedbackEqualiser::FixedTapWeights(double peak) const {
+    if (!filter_ || !(peak > 0)) return {};
     std::vector<double> weights(filter_->Length(), 0.0);
     for (std::size_t k = 0; k < weights.size(); ++k) {
         const int code = k < codes_.size() && k < tapCount_ ? codes_[k] : 0;
-        const double w = code * (limits_.upperLimit[k] - limits_.lowerLimit[k]) /
-                         limits_.codeSpan[k] * kReferenceLevel / peak_;
+        const double w = DfeCodeToWeight(code, limits_.upperLimit[k], limits_.lowerLimit[k],
+                                         limits_.codeSpan[k], kReferenceLevel / peak);
         weights[k] = std::clamp(w, limits_.lowerLimit[k], limits_.upperLimit[k]);
     }
-    filter_->SetWeights(weights);
+    return weights;
 }
 
 double DecisionFeedbackEqualiser::CodeScale() const {
@@ -330,6 +394,11 @@ void DecisionFeedbackEqualiser::CurrentTaps(std::vector<double>& weights,
     for (std::size_t k = 0; k < count; ++k) {
         const double w = filter_->Weights()[k];
         weights.push_back(w);
+        // Fixed taps are the codes the user set, whatever scale the weights run at.
+        if (!adaptive_) {
+            codes.push_back(k < codes_.size() ? codes_[k] : 0);
+            continue;
+        }
         codes.push_back(k < codeTables_.size()
                             ? DfeWeightToCodeByTable(w, codeTables_[k], limits_.oneSided[k], scale)
                             : DfeWeightToCode(w, limits_.upperLimit[k], limits_.lowerLimit[k],
@@ -358,5 +427,17 @@ void DecisionFeedbackEqualiser::EmitClockTimes(std::int64_t count, std::vector<d
                pendingClockTimes_.begin() + static_cast<std::ptrdiff_t>(take));
     pendingClockTimes_.erase(pendingClockTimes_.begin(),
                              pendingClockTimes_.begin() + static_cast<std::ptrdiff_t>(take));
-    while (pendingClockTimes_.size() > kMaxPendingClockTimes) pendingClockTimes_.pop_front();
+    if (pendingClockTimes_.size() > kMaxPendingClockTimes) {
+        // Data persistently faster than the blocks' bits: the oldest times cannot be delivered.
+        const std::size_t excess = pendingClockTimes_.size() - kMaxPendingClockTimes;
+        pendingClockTimes_.erase(pendingClockTimes_.begin(),
+                                 pendingClockTimes_.begin() + static_cast<std::ptrdiff_t>(excess));
+        if (clockTimesDropped_ == 0) {
+            std::printf(
+                "WARNING: More clock times than the simulator's buffer holds (one per bit of the "
+                "block); the oldest are dropped and counted in clock_times_dropped.\n");
+            std::fflush(stdout);
+        }
+        clockTimesDropped_ += excess;
+    }
 }

@@ -2,8 +2,8 @@
 // The receiver's decision-feedback equaliser with its clock recovery: the decision-and-recovery
 // step of the waveform path. It stands on its own (no model needed), so that the equaliser
 // adaptation can build one for its candidate waveforms.
+#include <array>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -37,9 +37,15 @@ struct DfeSetup {
     bool impulseSumKnown = false;
     double impulseSum = 0;
     DfeScaleMode scaleMode = DfeScaleMode::Peak;
+    // True: the taps learn only while the clock recovery follows the data (locked, or its
+    // phase detector's votes balanced over the last window with transitions enough). False:
+    // from the first clock edge on (the equaliser adaptation's own rule, on a pattern too short
+    // for the detector's windows).
+    bool learnWhenLocked = true;
     // Taps handed over by the equaliser adaptation, empty without one.
     std::vector<double> adaptedWeights;
     std::vector<int> adaptedCodes;
+    double adaptedDataLevel = 0;  // V, the level the adapted taps were learnt against
 };
 
 class DecisionFeedbackEqualiser : public DFE {
@@ -49,7 +55,7 @@ class DecisionFeedbackEqualiser : public DFE {
     static constexpr std::uint64_t kLevelStart = 1000;
     static constexpr std::uint64_t kApplyEvery = 50;
     // Clock times that did not fit into the simulator's buffer wait for the next block, up to
-    // this many.
+    // this many; older ones are dropped, counted and reported.
     static constexpr std::size_t kMaxPendingClockTimes = 64;
 
     DecisionFeedbackEqualiser() = default;
@@ -61,9 +67,20 @@ class DecisionFeedbackEqualiser : public DFE {
 
     bool IsActive() const override { return active_; }
     bool IsLocked() const override { return cdr_ && cdr_->IsLocked(); }
-    BlockResult Process(double* samples, std::int64_t count, double blockStartTime) override;
+    // The user's codes (bounded) of a DFE with fixed taps, for the report.
+    const std::vector<int>& Codes() const { return codes_; }
+    using DFE::Process;
+    void Process(double* samples, std::int64_t count, double blockStartTime,
+                 BlockResult& result) override;
+    bool RecoversClock() const override { return ready_ && recoverClock_; }
+    std::int64_t LockBit() const override { return cdr_ ? cdr_->LockEvent() : -1; }
+    std::uint64_t ClockTimesDropped() const override { return clockTimesDropped_; }
     std::vector<double> TapWeights() const override { return adaptedWeights_; }
     std::vector<int> TapCodes() const override { return adaptedCodes_; }
+    double TapDataLevel() const override { return adaptedDataLevel_; }
+    bool FixedTaps() const override { return active_ && !adaptive_; }
+    std::vector<int> FixedTapCodes() const override;
+    std::vector<double> FixedTapWeights(double peak) const override;
     void CurrentTaps(std::vector<double>& weights, std::vector<int>& codes) const override;
     void SetRecording(bool tapHistory, bool clockRecords) override;
 
@@ -85,7 +102,7 @@ class DecisionFeedbackEqualiser : public DFE {
 
   private:
     void Equalise(double* samples, std::size_t count, double blockStart, BlockResult& result);
-    void Decide(double value, BlockResult& result);
+    void Decide(double value, double instant, BlockResult& result);
     void LoadFixedTaps();
     double CodeScale() const;
     void EmitClockTimes(std::int64_t count, std::vector<double>& out);
@@ -103,6 +120,7 @@ class DecisionFeedbackEqualiser : public DFE {
     std::vector<int> codes_;
     std::vector<double> adaptedWeights_;
     std::vector<int> adaptedCodes_;
+    double adaptedDataLevel_ = 0;
     std::vector<std::vector<double>> codeTables_;
     DfeScaleMode scaleMode_ = DfeScaleMode::Peak;
     bool impulseSumKnown_ = false;
@@ -133,9 +151,26 @@ class DecisionFeedbackEqualiser : public DFE {
     double lastOutput_ = 0;   // last sample of the previous block after feedback
     bool haveLastOutput_ = false;
 
-    std::deque<double> pendingClockTimes_;
+    std::vector<double> pendingClockTimes_;
     double lastClockTime_ = 0;
     bool haveClockTime_ = false;
+    std::uint64_t clockTimesDropped_ = 0;
+    bool learnWhenLocked_ = true;
+
+    // Each decision's feedback takes over at the boundary after its bit, half a bit past the
+    // decision instant, so that the feedback is constant over every bit around its sampling
+    // instant whatever the sample rate. Decisions waiting for their boundary, oldest first.
+    struct FeedbackSwitch {
+        double position;  // samples from the first block
+        double feedback;
+        bool feeding;
+    };
+    static constexpr std::size_t kMaxSwitches = 8;
+    std::array<FeedbackSwitch, kMaxSwitches> switches_{};
+    std::size_t switchHead_ = 0;
+    std::size_t switchCount_ = 0;
+    double heldFeedback_ = 0;
+    bool heldFeeding_ = false;
 
     bool recordTaps_ = false;
     bool recordClock_ = false;

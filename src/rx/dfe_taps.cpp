@@ -5,8 +5,10 @@
 
 int DfeTapRange(std::size_t k) { return kDfeTapRanges[k < kDfeTapCount ? k : kDfeTapCount - 1]; }
 
-double DfeCodeToWeight(int code, double upperLimit, int range, bool oneSided) {
-    return oneSided ? code * upperLimit / range : code * upperLimit / (range / 2);
+double DfeCodeToWeight(int code, double upperLimit, double lowerLimit, double codeSpan,
+                       double scale) {
+    const double weight = code * ((upperLimit - lowerLimit) / codeSpan * scale);
+    return std::isfinite(weight) ? weight : 0.0;
 }
 
 int DfeWeightToCode(double weight, double upperLimit, double lowerLimit, double codeSpan,

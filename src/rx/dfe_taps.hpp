@@ -12,9 +12,10 @@ inline constexpr int kDfeTapRanges[kDfeTapCount] = {254, 254, 254, 126, 126, 62,
 // range of the last one.
 int DfeTapRange(std::size_t k);
 
-// The weight (volts) of a code: code * upper / (range / 2), or code * upper / range for a
-// one-sided tap.
-double DfeCodeToWeight(int code, double upperLimit, int range, bool oneSided);
+// The weight (volts) of a code under the scale s: code steps of (upper - lower) / span * s. The
+// exact inverse of DfeWeightToCode, so that a code set comes back as the same code.
+double DfeCodeToWeight(int code, double upperLimit, double lowerLimit, double codeSpan,
+                       double scale = 1.0);
 
 // The code of a weight under the scale s: the weight in steps of (upper - lower) / span * s,
 // rounded half away from zero. A negative weight of a one-sided tap has code 0.

@@ -67,6 +67,7 @@ void UserModel::AutoAdaptEqualiser(RxSettings& settings, const RxLabels& labels,
     if (result.dfeStageRan && result.dfe.setUp) {
         adaptedTapWeights_ = result.dfe.tapWeights;
         adaptedTapCodes_ = result.dfe.tapCodes;
+        adaptedDataLevel_ = result.dfe.dataLevel;
     }
     const std::string line = Format("After adaptaion: AC Gain: %d, DC Gain: %d, VGA Gain: %d",
                                     result.acGain, result.dcGain, result.vgaGain);

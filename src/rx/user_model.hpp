@@ -36,6 +36,7 @@ class UserModel : public AmiRxFFTMult {
     // report; empty without one.
     std::vector<double> adaptedTapWeights_;
     std::vector<int> adaptedTapCodes_;
+    double adaptedDataLevel_ = 0;
 };
 
 }  // namespace v10kx_ami_rx

@@ -34,6 +34,9 @@ std::int32_t AmiRxFFTMult::GetWave(double* wave, long wave_size, double* clock_t
     open += paramTree ? paramTree->rootName : std::string(v10kx_ami_rx::kRootName);
     open += "\n";
     paramsOut = open;
+    // Whatever happens below, a simulator that reads the clock times finds them terminated
+    // rather than the times of an earlier block.
+    if (clock_times != nullptr) clock_times[0] = -1.0;
     if (wave_size < 0 || wave_size > std::numeric_limits<std::int32_t>::max() ||
         (wave_size > 0 && wave == nullptr)) {
         paramsOut += ")\n";
@@ -90,10 +93,15 @@ void AmiRxFFTMult::FilterWaveform(double* samples, std::vector<double>& clockTim
     lastOutputSample = samples[n - 1];
 
     if (dfe && dfe->IsActive()) {
-        std::vector<double> weights;
-        std::vector<int> codes;
-        dfe->CurrentTaps(weights, codes);
-        ReportTaps(weights, codes);
+        dfe->CurrentTaps(reportWeights_, reportCodes_);
+        ReportTaps(reportWeights_, reportCodes_);
+    }
+    if (dfe && dfe->RecoversClock()) {
+        // Where the clock recovery's present lock began, and the clock times that could not
+        // be handed over, so that a simulator can tell a settled eye and a complete clock.
+        paramsOut += Format(" (cdr_lock_bit %lld) (clock_times_dropped %llu)",
+                            static_cast<long long>(dfe->LockBit()),
+                            static_cast<unsigned long long>(dfe->ClockTimesDropped()));
     }
 }
 
@@ -104,7 +112,8 @@ void AmiRxFFTMult::RunDecisionStep(double* samples, std::vector<double>& clockTi
         WriteDebug(Format("DFE input: max. = %f, min. = %f.\n", maximum, minimum));
     }
     dfe->SetRecording(dumpDfeOn, dumpCdrOn);
-    DFE::BlockResult result = dfe->Process(samples, rowSize, blockStartTime);
+    DFE::BlockResult& result = decisionResult_;
+    dfe->Process(samples, rowSize, blockStartTime, result);
     if (active && debugOn) {
         const auto [maximum, minimum] = BlockExtremes(samples, rowSize);
         WriteDebug(Format("DFE output: max. = %f, min. = %f.\n", maximum, minimum));
@@ -126,5 +135,5 @@ void AmiRxFFTMult::RunDecisionStep(double* samples, std::vector<double>& clockTi
                                           : "CDR is not locked at time, %e s.\n",
                           blockStartTime));
     }
-    clockTimes = std::move(result.clockTimes);
+    clockTimes.swap(result.clockTimes);
 }

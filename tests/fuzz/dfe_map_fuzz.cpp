@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t k = 0; k < limits.size(); ++k) {
         const int range = DfeTapRange(k);
         for (int code : {-range / 2, -1, 0, 1, range / 2}) {
-            const double weight =
-                DfeCodeToWeight(code, limits.upperLimit[k], range, limits.oneSided[k]);
+            const double weight = DfeCodeToWeight(code, limits.upperLimit[k], limits.lowerLimit[k],
+                                                  limits.codeSpan[k]);
             for (double scale : {1.0, 0.3 / 0.25}) {
                 DfeWeightToCode(weight, limits.upperLimit[k], limits.lowerLimit[k],
                                 limits.codeSpan[k], limits.oneSided[k], scale);

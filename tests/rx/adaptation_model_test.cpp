@@ -222,19 +222,34 @@ TEST_F(AdaptationModelTest, TheAdaptedDfeTapsGoIntoTheImpulseAndTheReport) {
     // A lossy channel leaves a positive first post-cursor for the DFE to cancel.
     EXPECT_GT(weights[0], 0.0);
 
-    // The equalised impulse is the same but for the tap samples, one bit apart after the main
-    // cursor, each replaced by -weight / 2 per sample interval.
+    // The equalised impulse is the same but for one sample per tap, which lowers the pulse of a
+    // +-0.5 V bit by the tap's weight times the adaptation's data level over the bit around
+    // post-cursor k of the pulse's main cursor: at main + k bits - half a bit, by
+    // weight * level / (0.5 dt). The level is one and the same whole number of 10 mV steps.
     const std::vector<double>& eq = withoutDfe.impulse;
-    const auto peak = static_cast<std::size_t>(std::max_element(eq.begin(), eq.end()) - eq.begin());
+    std::vector<double> pulse(eq.size(), 0.0);
     for (std::size_t i = 0; i < eq.size(); ++i) {
-        const std::size_t offset = i > peak ? i - peak : 0;
+        for (std::size_t j = 0; j < static_cast<std::size_t>(kSpb) && j <= i; ++j) {
+            pulse[i] += 0.5 * kDt * eq[i - j];
+        }
+    }
+    const auto main =
+        static_cast<std::size_t>(std::max_element(pulse.begin(), pulse.end()) - pulse.begin());
+    const double level =
+        -(withDfe.impulse[main + kSpb / 2] - eq[main + kSpb / 2]) * 0.5 * kDt / weights[0];
+    EXPECT_GT(level, 0.005);
+    EXPECT_LT(level, 0.315);
+    EXPECT_NEAR(level / 0.01, std::round(level / 0.01), 1e-3 / weights[0]);
+    for (std::size_t i = 0; i < eq.size(); ++i) {
+        const std::size_t offset = i + kSpb / 2 > main ? i + kSpb / 2 - main : 0;
         const bool tap = offset > 0 && offset % kSpb == 0 && offset / kSpb <= 11;
         if (!tap) {
             ASSERT_EQ(withDfe.impulse[i], eq[i]) << i;
             continue;
         }
         const double weight = weights[offset / kSpb - 1];
-        EXPECT_NEAR(withDfe.impulse[i] * kDt, -0.5 * weight, 1e-6) << "tap " << offset / kSpb;
+        EXPECT_NEAR((withDfe.impulse[i] - eq[i]) * 0.5 * kDt, -weight * level, 1e-6)
+            << "tap " << offset / kSpb;
     }
 }
 

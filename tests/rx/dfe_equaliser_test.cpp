@@ -115,9 +115,19 @@ TEST(AdaptFilt, LimitsHoldAndOverflowedGradientsAreDropped) {
 }
 
 TEST(DfeTaps, CodesAndWeightsBothWays) {
-    EXPECT_DOUBLE_EQ(DfeCodeToWeight(10, 0.635, 254, false), 10 * 0.635 / 127);
-    EXPECT_DOUBLE_EQ(DfeCodeToWeight(40, 0.529, 254, true), 40 * 0.529 / 254);
-    EXPECT_DOUBLE_EQ(DfeCodeToWeight(-31, 0.155, 62, false), -0.155);
+    EXPECT_DOUBLE_EQ(DfeCodeToWeight(10, 0.635, -0.635, 254), 10 * 0.635 / 127);
+    // A one-sided tap (0 ... 0.529 V over 127 codes) steps by 0.529 / 127, as its code is read
+    // back; a side that reaches further makes every step longer.
+    EXPECT_DOUBLE_EQ(DfeCodeToWeight(40, 0.529, 0.0, 127), 40 * 0.529 / 127);
+    EXPECT_EQ(DfeWeightToCode(DfeCodeToWeight(40, 0.529, 0.0, 127), 0.529, 0.0, 127, true, 1.0),
+              40);
+    EXPECT_DOUBLE_EQ(DfeCodeToWeight(-31, 0.155, -0.155, 62), -0.155);
+    for (int code : {-127, -85, -1, 0, 1, 63, 127}) {
+        for (double scale : {1.0, 0.3 / 0.17}) {
+            const double w = DfeCodeToWeight(code, 0.9525, -0.635, 254, scale);
+            EXPECT_EQ(DfeWeightToCode(w, 0.9525, -0.635, 254, false, scale), code);
+        }
+    }
     // Steps of 1.27 / 254 = 5 mV, halves rounded away from zero.
     EXPECT_EQ(DfeWeightToCode(0.05, 0.635, -0.635, 254, false, 1.0), 10);
     EXPECT_EQ(DfeWeightToCode(0.05, 0.635, -0.635, 254, false, 2.0), 5);
@@ -184,15 +194,15 @@ TEST(DecisionFeedback, FixedTapsFollowTheirCodesScaledByThePeak) {
     DfeSetup s = SetupFor(1, 1);
     s.codes = {40, 10, -127, 0, 0, -31, 0, 0, 0, 0, 0};
     for (int k = 0; k < 11; ++k) {
-        s.initialWeights[k] = DfeCodeToWeight(s.codes[k], s.limits.upperLimit[k], kDfeTapRanges[k],
-                                              s.limits.oneSided[k]);
+        s.initialWeights[k] = DfeCodeToWeight(s.codes[k], s.limits.upperLimit[k],
+                                              s.limits.lowerLimit[k], s.limits.codeSpan[k]);
     }
     DecisionFeedbackEqualiser dfe;
     ASSERT_EQ(dfe.Setup(s), 0);
     std::vector<double> w;
     std::vector<int> codes;
     dfe.CurrentTaps(w, codes);
-    EXPECT_DOUBLE_EQ(w[0], 40 * 0.529 / 254);  // as set up, until the peak is known
+    EXPECT_DOUBLE_EQ(w[0], 40 * 0.529 / 127);  // as set up, until the peak is known
     EXPECT_DOUBLE_EQ(w[1], 10 * 0.635 / 127);
     EXPECT_EQ(codes[1], 10);
 
@@ -205,8 +215,9 @@ TEST(DecisionFeedback, FixedTapsFollowTheirCodesScaledByThePeak) {
     EXPECT_NEAR(w[5], -0.155, 1e-12);  // -31 steps of 0.155 / 31 * 2 V, limited
     EXPECT_EQ(codes[0], 40);
     EXPECT_EQ(codes[1], 10);
-    EXPECT_EQ(codes[2], -64);  // the limit, in steps of 10 mV, rounded away from zero
-    EXPECT_EQ(codes[5], -16);
+    // Fixed taps report the codes set, also where their weights run at a limit.
+    EXPECT_EQ(codes[2], -127);
+    EXPECT_EQ(codes[5], -31);
 }
 
 TEST(DecisionFeedback, BadSamplesDoNotPoisonTheLoopOrTheTaps) {
@@ -344,5 +355,50 @@ TEST(DecisionFeedback, SetupFailuresLeaveTheDfeOffAndTheClockWhereItCanRun) {
         const Outcome none = RunBlocks(bad, wave, 4096);
         EXPECT_EQ(none.output, wave);
         EXPECT_TRUE(none.clockTimes.empty());
+    }
+}
+
+TEST(DecisionFeedback, LearningWaitsForLockButALinkLockedEarlyRunsAsBefore) {
+    // The taps learn from bit 5000 on. A link whose clock locks before then runs the same
+    // whether learning waits for the lock detector or only for the first clock edge; a flat
+    // stretch at the start (no transitions, no lock) holds the learning back.
+    const std::vector<int> bits = dfetest::RandomBits(12000, 23);
+    const std::vector<double> wave = dfetest::IsiWave(bits, {0.3, 0.06, 0.03}, kSpb, 1.0, 6.0);
+    std::vector<std::vector<double>> outputs;
+    for (bool waitForLock : {true, false}) {
+        DfeSetup s = SetupFor(2, 0);
+        s.cdrBandwidth = 2;  // the wide loop, settled well before bit 5000
+        s.learnWhenLocked = waitForLock;
+        DecisionFeedbackEqualiser dfe;
+        ASSERT_EQ(dfe.Setup(s), 0);
+        outputs.push_back(RunBlocks(dfe, wave, 4096).output);
+        EXPECT_GE(dfe.LockBit(), 1023);
+        EXPECT_LT(dfe.LockBit(), 5000);
+        std::vector<double> w;
+        std::vector<int> codes;
+        dfe.CurrentTaps(w, codes);
+        EXPECT_GT(w[0], 0.15);  // 0.06 V over a level near 0.3 V
+    }
+    EXPECT_EQ(outputs[0], outputs[1]);
+
+    // 8000 bits without a transition, then 600 bits of data: too few for two windows, so
+    // nothing is learnt while unlocked (a DFE that learns from the first edge has moved).
+    std::vector<double> late(8000 * kSpb, 0.3);
+    late.insert(late.end(), wave.begin(), wave.begin() + 600 * kSpb);
+    for (bool waitForLock : {true, false}) {
+        DfeSetup s = SetupFor(2, 0);
+        s.learnWhenLocked = waitForLock;
+        DecisionFeedbackEqualiser dfe;
+        ASSERT_EQ(dfe.Setup(s), 0);
+        RunBlocks(dfe, late, 4096);
+        EXPECT_EQ(dfe.LockBit(), -1);
+        std::vector<double> w;
+        std::vector<int> codes;
+        dfe.CurrentTaps(w, codes);
+        if (waitForLock) {
+            EXPECT_EQ(w[0], 0.0);
+        } else {
+            EXPECT_GT(w[0], 0.0);
+        }
     }
 }

@@ -24,15 +24,15 @@ class StandInDfe : public DFE {
 
     bool IsActive() const override { return true; }
     bool IsLocked() const override { return false; }
-    BlockResult Process(double* samples, std::int64_t count, double) override {
+    using DFE::Process;
+    void Process(double* samples, std::int64_t count, double, BlockResult& r) override {
         if (throwInProcess) throw std::runtime_error("decision step failed");
         for (std::int64_t i = 0; i < count; ++i) samples[i] -= 0.125;
-        BlockResult r;
         r.clockTimes = clockTimes;
-        return r;
     }
     std::vector<double> TapWeights() const override { return weights; }
     std::vector<int> TapCodes() const override { return codes; }
+    double TapDataLevel() const override { return 0.25; }
     void CurrentTaps(std::vector<double>& w, std::vector<int>& c) const override {
         w = weights;
         c = codes;
@@ -60,15 +60,18 @@ std::unique_ptr<StandInDfe> ElevenTaps() {
 }  // namespace
 
 TEST(DfeTapsInImpulse, ElevenTapsLandOneBitApartAfterTheMainCursor) {
+    // The pulse of a +-0.5 V bit first peaks at 100 (where its window takes in both samples).
+    // Tap k subtracts weight times data level (0.01 k * 0.25 V) from the pulse over the bit
+    // around 100 + 32 k: one impulse sample of -0.01 k * 0.25 / (0.5 dt) at 84 + 32 k.
     std::vector<double> impulse(1000, 0.0);
     impulse[100] = 3.0;
     impulse[99] = 1.0;
     TestModel model(1000, ElevenTaps());
     model.Init(impulse.data(), 1);
     for (int i = 0; i < 1000; ++i) {
-        const int k = (i - 100) / 32;
-        if (i > 100 && (i - 100) % 32 == 0 && k <= 11) {
-            EXPECT_DOUBLE_EQ(impulse[i], -0.5 * 0.01 * k / kDt) << i;
+        const int k = (i - 84) / 32;
+        if (i > 84 && (i - 84) % 32 == 0 && k <= 11) {
+            EXPECT_DOUBLE_EQ(impulse[i], -0.01 * k * 0.25 / (0.5 * kDt)) << i;
         } else if (i != 99 && i != 100) {
             EXPECT_EQ(impulse[i], 0.0) << i;
         }
@@ -83,12 +86,12 @@ TEST(DfeTapsInImpulse, ElevenTapsLandOneBitApartAfterTheMainCursor) {
 }
 
 TEST(DfeTapsInImpulse, TapsPastTheEndOfTheResponseAreNotWritten) {
-    // Main cursor at 100 of 200 samples: only taps 1 to 3 (132, 164, 196) fit.
+    // Main cursor at 100 of 200 samples: only taps 1 to 3 (116, 148, 180) fit.
     std::vector<double> impulse(200 + 64, 0.0);  // the tail stands for memory beyond row_size
     impulse[100] = 1.0;
     TestModel model(200, ElevenTaps());
     model.Init(impulse.data(), 1);
-    EXPECT_DOUBLE_EQ(impulse[196], -0.5 * 0.03 / kDt);
+    EXPECT_DOUBLE_EQ(impulse[180], -0.03 * 0.25 / (0.5 * kDt));
     for (std::size_t i = 200; i < impulse.size(); ++i) EXPECT_EQ(impulse[i], 0.0) << i;
 }
 

@@ -183,6 +183,7 @@ void AmiRxFFTMult::WriteDfeIntoImpulse() {
     } else {
         weights = dfe->TapWeights();
         codes = dfe->TapCodes();
+        if (weights.empty() || codes.empty()) return;
         level = dfe->TapDataLevel();
         if (!(level > 0)) {
             level = v10kx_ami_rx::EstimateDfeLevels(pulse, mainIndex, spb, kDfeLevelStep).dataLevel;

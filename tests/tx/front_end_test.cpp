@@ -167,6 +167,11 @@ TEST(AmiResolve, ResultParsesAgainAndKeepsEveryOtherValueByteForByte) {
         {"(Vanta10_Tx (Tx_R \"7\" \"kept\") (Tstonefile \"a\" (x 1)))", "50", "v10tx_afe_tt_1.s4p"},
         {"(Vanta10_Tx (Tx_R) (Tstonefile (x 1)) (corner 2))", "52.5", "v10tx_afe_ss_1.s4p"},
         {"(Vanta10_Tx (Tx_R | nothing yet\n) (rterm 85))", "43", "v10tx_afe_tt_1.s4p"},
+        // A bare value opening with a quote nothing closes: a quote written after it would
+        // close it, so what follows it is written without quotes.
+        {"(Vanta10_Tx (Tsto1efile \"C:/Program Files/afe.s4p\") (Database_Pa\") (corner 2))",
+         "52.5", "v10tx_afe_ss_1.s4p"},
+        {"(Vanta10_Tx (n \"x y) (Tx_R 3) (slew 1))", "50", "v10tx_afe_tt_2.s4p"},
         // Every occurrence, nested ones too.
         {"(Vanta10_Tx (group (Tx_R 9) (Tstonefile \"b\")) (Tx_R 8))", "50", "v10tx_afe_tt_1.s4p"},
     };
@@ -197,6 +202,14 @@ TEST(AmiResolve, ResultParsesAgainAndKeepsEveryOtherValueByteForByte) {
         CollectLeaves(resolved->root, "Tstonefile", leaves);
         for (const std::string& leaf : leaves) EXPECT_EQ(leaf, c.file) << out;
     }
+}
+
+TEST(AmiResolve, StringThatCannotBeRewrittenSoundlyIsRefused) {
+    // The value would have to stand in front of the list (x 1) and past the unclosed quote: it
+    // could be written neither bare nor quoted.
+    const auto [rc, out] = Resolve("(Vanta10_Tx (n \") (Tstonefile (x 1)))");
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(out, "<unwritten>");
 }
 
 TEST(AmiResolve, BlanksBetweenTokensBecomeSingleBlanksOutsideValuesAndComments) {

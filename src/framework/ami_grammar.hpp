@@ -1,9 +1,11 @@
 #pragma once
 // The IBIS-AMI parameter string grammar. Internal to the parse driver in ami_tree.cpp.
 //
-// Every character class is 7-bit ASCII, so a byte of 128 or above matches nothing and can
-// stand nowhere in an accepted text. Whitespace (codes 9-13 and 32) is skipped before every
-// token except inside the lexemes `name`, `quoted`, `bare` and `comment`.
+// Names are ASCII letters, digits and underscores. Values and comments take any byte their
+// delimiters allow, bytes of 128 and above included, so a folder or file name in UTF-8 (an
+// install path in DLL_Path, say) reads as written. Whitespace (codes 9-13 and 32) is skipped
+// before every token except inside the lexemes `name`, `quoted`, `bare` and `comment`.
+// param_layout.cpp scans by the same rules; a change here goes there too.
 #include <boost/fusion/include/adapt_struct.hpp>
 #include <boost/range/iterator_range.hpp>
 #include <boost/spirit/include/qi.hpp>
@@ -75,10 +77,12 @@ struct AmiGrammar : qi::grammar<It, AmiTree(), AmiSkipper<It>> {
         // A name is a whole word: whatever follows it must be able to start the next token.
         // Otherwise `(a-b 1)` would read as the list `a` holding the text `-b 1`.
         name = lexeme[+char_("a-zA-Z0-9_") >> &(char_('\t', '\r') | char_(" ()\"|") | qi::eoi)];
-        quoted = lexeme['"' >> +(char_('\0', '\x21') | char_('\x23', '\x7f')) >> '"'];
-        bare = lexeme[+(char_('\0', '\x28') | char_('\x2a', '\x7f'))];
-        comment = lexeme['|' >> *(char_('\0', '\x09') | char_('\x0b', '\x7f')) >> '\n'];
-        value = quoted | bare;
+        quoted = lexeme['"' >> +~char_('"') >> '"'];
+        bare = lexeme[+~char_(')')];
+        comment = lexeme['|' >> *~char_('\n') >> '\n'];
+        // A quoted value that finds no closing quote has already read characters into the
+        // value: hold[] drops them, so the bare value that takes over starts from nothing.
+        value = qi::hold[quoted] | bare;
         // A comment is tried first; after it only a list or a value may follow (a second
         // comment is read as a bare value). A comment with nothing after it still adds one
         // element: the default, an empty nested list.

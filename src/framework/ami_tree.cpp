@@ -3,12 +3,9 @@
 
 #include "framework/ami_exceptions.hpp"
 #include "framework/ami_grammar.hpp"
+#include "framework/param_layout.hpp"
 
 namespace {
-
-// Deep enough for any real parameter string, shallow enough that the recursive descent
-// stays far from the end of a simulator thread's stack.
-constexpr std::size_t kMaxListNesting = 100;
 
 [[noreturn]] void FailAt(const std::string& text, std::string::const_iterator position) {
     throw EFailedParse(std::string(position, text.end()) + "\nin: " + text);
@@ -25,7 +22,7 @@ std::string TrimBlanksAndTabs(const std::string& s) {
 
 AmiParamTree::AmiParamTree(const std::string& text) {
     using It = std::string::const_iterator;
-    ts_ami::AmiGrammar<It> grammar(kMaxListNesting);
+    ts_ami::AmiGrammar<It> grammar(ts_ami::kMaxListNesting);
     ts_ami::AmiSkipper<It> skipper;
     It first = text.begin();
     bool matched = false;

@@ -23,7 +23,9 @@ std::optional<int> ScanInt(const std::string& text) {
     errno = 0;
     const long scanned = std::strtol(begin, &end, 10);
     if (end == begin) return std::nullopt;
-    if (errno == ERANGE || scanned < INT_MIN || scanned > INT_MAX) return std::nullopt;
+    // strtol itself saturates at the long limits (ERANGE), with the sign of the text.
+    if (scanned < INT_MIN) return INT_MIN;
+    if (scanned > INT_MAX) return INT_MAX;
     return static_cast<int>(scanned);
 }
 

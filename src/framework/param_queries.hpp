@@ -21,7 +21,8 @@ IntParamSpec MakeIntParamSpec(std::string name, std::vector<int> allowed,
 
 // The one integer scanner of both models: the rules of C's "%d" (leading whitespace skipped,
 // optional sign, trailing text ignored, so "12.7" reads as 12), except that a number outside
-// the range of int counts as no number at all, so it never comes back wrapped round or clipped.
+// the range of int saturates at INT_MIN or INT_MAX instead of wrapping round: it is still a
+// number, too low or too high, and the range checks of the caller repair it as such.
 std::optional<int> ScanInt(const std::string& text);
 // The same scan; returns false, leaving `value` alone, when no number is found.
 bool ScanInt(const std::string& text, int& value);

@@ -45,7 +45,7 @@ void UserModel::AutoAdaptEqualiser(RxSettings& settings, const RxLabels& labels,
     request.samplesPerBit = bitTime / sampleInterval;
 
     const AdaptationSetup setup = MakeAdaptationSetup(request);
-    DatabaseCandidates candidates(setup, DatabaseFiles(labels), bitRate, settings.ctleHgSel != 0);
+    DatabaseCandidates candidates(setup, DatabaseFiles(labels), bitRate, settings.HighGainCtle());
     AdaptationDfeContext context;
     const DfeMapLoad map = LoadDfeMap(dataDir, setup.vgaBandwidth);
     if (map.ok) context.limits = map.limits;

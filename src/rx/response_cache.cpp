@@ -11,6 +11,31 @@ void freeAll(ResponseCache& cache) {
     cache.fits.clear();
 }
 
+std::array<std::string, 4> configuredNames(const ResponseDatabaseFiles& f) {
+    std::array<std::string, 4> names;
+    names[ResponseCache::HighGain] = f.highGain;
+    names[ResponseCache::HighDataRate] = f.highDataRate;
+    names[ResponseCache::Qpi] = f.qpi;
+    names[ResponseCache::Vga] = f.vga;
+    return names;
+}
+
+// The version suffix the supply setting and bit rate give, without looking at any file.
+std::string versionSuffix(const ResponseDatabaseFiles& f, double bitRate) {
+    std::string suffix;
+    std::string label;
+    response_detail::SupplyVersion(f.supplySetting, bitRate, suffix, label);
+    return suffix;
+}
+
+// The loaded slots serve `request` only when they were read from the files it would read.
+bool sameSource(const ResponseCache& cache, const ResponseRequest& request) {
+    return request.family == cache.keyFamily && cache.files.corner == cache.keyCorner &&
+           cache.files.supplyLabel == cache.keySupply &&
+           configuredNames(cache.files) == cache.keyFiles &&
+           versionSuffix(cache.files, request.bitRate) == cache.keyVersion;
+}
+
 void loadAll(ResponseCache& cache, const ResponseRequest& request) {
     const ResponseDatabaseFiles& f = cache.files;
     std::string label;
@@ -36,6 +61,8 @@ void loadAll(ResponseCache& cache, const ResponseRequest& request) {
     cache.keyPath = request.path;
     cache.keyCorner = f.corner;
     cache.keySupply = f.supplyLabel;
+    cache.keyFiles = configuredNames(f);
+    cache.keyVersion = versionSuffix(f, request.bitRate);
     cache.fits.clear();
 }
 
@@ -71,8 +98,7 @@ bool lookupLocked(ResponseCache& cache, ResponseSelection& out, const ResponseRe
                   bool infoOnly) {
     if (!cache.allLoaded) {
         loadAll(cache, request);
-    } else if (request.family != cache.keyFamily || cache.files.corner != cache.keyCorner ||
-               cache.files.supplyLabel != cache.keySupply) {
+    } else if (!sameSource(cache, request)) {
         freeAll(cache);
         loadAll(cache, request);
     } else if (request.path != cache.keyPath) {
@@ -95,6 +121,8 @@ bool LookupResponse(ResponseSelection& out, ResponseRequest request, bool infoOn
             cache.keyPath.clear();
             cache.keyCorner = "Typical";
             cache.keySupply = "0.9 V";
+            cache.keyFiles = {};
+            cache.keyVersion.clear();
         }
         return false;
     }

@@ -129,6 +129,10 @@ struct ResponseCache {
     std::string keyPath;
     std::string keyCorner = "Typical";
     std::string keySupply = "0.9 V";
+    // What the loaded slots were read from: the four names as configured (database directory
+    // included) and the supply version suffix. Another receiver's database is another key.
+    std::array<std::string, 4> keyFiles;
+    std::string keyVersion;
     AmplitudeFitCache fits;
     ResponseDatabaseFiles files;
     std::string resolvedSupplyLabel = "0.9 V";  // last label derived by MakeVersionedFileName

@@ -15,6 +15,12 @@ inline constexpr const char* kCdrDumpFileName = "Corvan_V10_Rx_AMI_CDR_Adaptatio
 
 inline constexpr const char* kDfeMapFile = "V10KX_RX_DFE_Map_BW1.kvrrxdata";
 
+// Bit rates the receiver serves, in bit/s: those its clock recovery's oscillator (0.5 to 100 GHz,
+// divided by up to 8 at the slowest rates) can run at. The jitter tables, characterised well
+// inside this range, give only non-finite numbers far outside it.
+inline constexpr double kMinBitRate = 62.5e6;
+inline constexpr double kMaxBitRate = 100e9;
+
 // Clock-time offset handed to the DFE set-up, in samples.
 inline constexpr double kDfeClockOffset = 2.5;
 

@@ -8,8 +8,8 @@ namespace v10kx_ami_rx {
 struct JitterRequest {
     double bitTime = 0;           // seconds
     bool dfeOn = false;           // "dfe" -> "mode" non-zero
-    bool highGainCtle = false;    // ctle_hg_sel == 1
-    double ctleBandwidth = 16;    // 8.0 or 16.0
+    bool highGainCtle = false;    // the high-gain CTLE is simulated
+    double ctleBandwidth = 16;    // 8.0 for its low-bandwidth record, else 16.0
     bool industrialGrade = true;  // temp_grade position 0
 };
 

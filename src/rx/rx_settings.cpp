@@ -67,14 +67,14 @@ RxLabels DeriveLabels(const RxSettings& s) {
     RxLabels l;
     if (s.Qpi()) {
         l.ctleMode = "QPI";
-    } else if (s.ctleHgSel == 0) {
+    } else if (!s.HighGainCtle()) {
         static const char* const peak[] = {"High Data Rate, Peak Freq 0",
                                            "High Data Rate, Peak Freq 1",
                                            "High Data Rate, Peak Freq 2"};
         l.ctleMode =
             (s.eqzBwSel >= 0 && s.eqzBwSel <= 2) ? peak[s.eqzBwSel] : "High Data Rate, Peak Freq 3";
     } else {
-        l.ctleMode = (s.eqzBwSel % 2 != 0) ? "High-Gain, High BW" : "High-Gain, Low BW";
+        l.ctleMode = s.LowBandwidthCtle() ? "High-Gain, Low BW" : "High-Gain, High BW";
     }
     l.vgaBandwidth = s.Qpi() ? "3" : std::to_string(s.vgaBwSel);
     static const char* const corners[] = {"Typical", "Fast", "Slow"};
@@ -90,12 +90,22 @@ RxLabels DeriveLabels(const RxSettings& s) {
     return l;
 }
 
+JitterRequest MakeJitterRequest(const RxSettings& s, double bitTime) {
+    JitterRequest request;
+    request.bitTime = bitTime;
+    request.dfeOn = s.dfeMode != 0;
+    request.highGainCtle = s.HighGainCtle();
+    request.ctleBandwidth = s.LowBandwidthCtle() ? 8.0 : 16.0;
+    request.industrialGrade = s.tempGrade == 0;
+    return request;
+}
+
 ResponseRequest CtleRequest(const RxSettings& s, const RxLabels& l, double bitRate) {
     ResponseRequest r;
     if (!s.Qpi()) {
         // An adapted AC gain takes effect whichever CTLE family is in use.
-        r.acGain = (s.ctleHgSel != 0 || s.adapted) ? s.eqzS4AcGain : s.eqzS1AcGain;
-        r.dcGain = s.ctleHgSel != 0 ? s.eqzS4DcGain : 0;
+        r.acGain = (s.HighGainCtle() || s.adapted) ? s.eqzS4AcGain : s.eqzS1AcGain;
+        r.dcGain = s.HighGainCtle() ? s.eqzS4DcGain : 0;
     }
     const CtleLookupKeys keys = CtleKeysForLabel(l.ctleMode, l.qpiCode);
     r.bandwidth = keys.bandwidth;

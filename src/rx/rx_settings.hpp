@@ -7,6 +7,7 @@
 
 #include "framework/param_queries.hpp"
 #include "rx/response_database.hpp"
+#include "rx/rx_jitter.hpp"
 
 namespace v10kx_ami_rx {
 
@@ -38,6 +39,11 @@ struct RxSettings {
     bool adapted = false;
 
     bool Qpi() const { return qpiSel == 1; }
+    // The one rule for which CTLE is simulated, read by its lookup, its stages and the jitter
+    // report alike: any non-zero ctle_hg_sel selects the high-gain CTLE, and that CTLE's
+    // low-bandwidth record goes with every even eqz_bw_sel position (QPI has its own record).
+    bool HighGainCtle() const { return ctleHgSel != 0; }
+    bool LowBandwidthCtle() const { return !Qpi() && HighGainCtle() && eqzBwSel % 2 == 0; }
 };
 
 // Reads the positions out of the table FetchParamVals filled (missing names stay 0).
@@ -53,11 +59,14 @@ struct RxLabels {
 
 RxLabels DeriveLabels(const RxSettings& settings);
 
+// The jitter request of the CTLE these settings simulate.
+JitterRequest MakeJitterRequest(const RxSettings& settings, double bitTime);
+
 // Database requests of the CTLE and VGA paths.
 ResponseRequest CtleRequest(const RxSettings& settings, const RxLabels& labels, double bitRate);
 ResponseRequest VgaRequest(const RxSettings& settings, const RxLabels& labels, double bitRate);
 
-// The framework's integer scan (a number beyond int is none), or `fallback` when the text holds
+// The framework's integer scan (a number beyond int saturates), or `fallback` when the text holds
 // no number.
 inline int ScanInt(const std::string& text, int fallback) { return ::ScanIntOr(text, fallback); }
 

@@ -24,6 +24,13 @@ void CheckInitArguments(const double* impulse_matrix, long row_size, double samp
     if (!(bit_time > 0) || !std::isfinite(bit_time)) {
         throw AmiException(Format("Invalid bit_time %g s: it must be a positive time.", bit_time));
     }
+    const double bitRate = 1.0 / bit_time;
+    if (!(bitRate >= kMinBitRate && bitRate <= kMaxBitRate)) {
+        throw AmiException(
+            Format("Invalid bit_time %g s: its bit rate of %g Gbps is outside the range of %f - %f "
+                   "Gbps that the clock recovery and the jitter tables serve.",
+                   bit_time, bitRate / 1e9, kMinBitRate / 1e9, kMaxBitRate / 1e9));
+    }
     if (row_size < 0) {
         throw AmiException(Format("Invalid row_size %ld: it must not be negative.", row_size));
     }
@@ -73,13 +80,7 @@ UserModel::UserModel(double* impulse_matrix, long row_size, int aggressors, doub
     // Jitter and sensitivity outputs.
     settings.ctleHgSel = ReadIntParam({"ctle_hg_sel"}, 0);
     settings.dfeMode = ReadIntParam({"dfe", "mode"}, 0);
-    JitterRequest jitter;
-    jitter.bitTime = bitTime;
-    jitter.dfeOn = settings.dfeMode != 0;
-    jitter.highGainCtle = settings.ctleHgSel == 1;
-    jitter.ctleBandwidth = (settings.ctleHgSel == 1 && settings.eqzBwSel < 1) ? 8.0 : 16.0;
-    jitter.industrialGrade = settings.tempGrade == 0;
-    ReportJitter(jitter, msgLog, paramsOut);
+    ReportJitter(MakeJitterRequest(settings, bitTime), msgLog, paramsOut);
 
     // Read again with ctle_mode, so a missing value is reported for this step too.
     settings.ctleHgSel = ReadIntParam({"ctle_hg_sel"}, 0);
@@ -128,7 +129,7 @@ int UserModel::ReadIntParam(const std::vector<std::string>& names, int fallback)
 
 void UserModel::AssembleStages(const RxSettings& settings, const ResponseSelection& ctle,
                                const ResponseSelection& vga) {
-    const bool fourStages = settings.ctleHgSel != 0 || settings.Qpi();
+    const bool fourStages = settings.HighGainCtle() || settings.Qpi();
     const std::vector<StageRows> rows = CtleStageRows(fourStages, settings.Qpi());
     for (std::size_t k = 0; k < rows.size(); ++k) {
         AddStage(ctle.response, ctle.curve, rows[k],

@@ -82,7 +82,25 @@ void ReadTaps(const AmiParamTree& tree, const TapLimitTable& limits, TapSelectio
     }
 }
 
-// Whole samples per bit, or nothing when the grid cannot carry the tap filter.
+// A grid without a sample in every bit cannot carry a filter whose taps are a bit apart, and
+// times that are not positive are no grid at all: the simulator gets a clear refusal, as the
+// receiver gives it, instead of a waveform it would take for the equalised one.
+void CheckSampleGrid(double sample_interval, double bit_time) {
+    if (!(sample_interval > 0) || !std::isfinite(sample_interval)) {
+        throw AmiException(
+            Format("Invalid sample_interval %g s: it must be a positive time.", sample_interval));
+    }
+    if (!(bit_time > 0) || !std::isfinite(bit_time)) {
+        throw AmiException(Format("Invalid bit_time %g s: it must be a positive time.", bit_time));
+    }
+    if (sample_interval > bit_time) {
+        throw AmiException(
+            Format("Invalid sample_interval %g s: it is longer than the bit time of %g s.",
+                   sample_interval, bit_time));
+    }
+}
+
+// Whole samples per bit, or nothing when there are too many to lay the tap filter out.
 std::optional<std::int64_t> SamplesPerBit(double sample_interval, double bit_time) {
     const double q = bit_time / sample_interval;
     if (!(q >= 1.0 && q < static_cast<double>(kMaxSamplesPerBit + 1))) return std::nullopt;
@@ -93,6 +111,7 @@ std::optional<std::int64_t> SamplesPerBit(double sample_interval, double bit_tim
 
 TxSetup ConstructTx(const AmiParamTree& tree, double sample_interval, double bit_time,
                     TxSharedState& shared, const std::string& moduleDir, std::ostream& console) {
+    CheckSampleGrid(sample_interval, bit_time);
     std::lock_guard<std::mutex> lock(shared.mutex);
     TxSetup setup;
     std::string& log = setup.msgLog;
@@ -167,12 +186,16 @@ TxSetup ConstructTx(const AmiParamTree& tree, double sample_interval, double bit
         setup.tapWeights = LayoutTapWeights(weights, setup.samplesPerBit);
         log += FormatTapWeights(setup.tapWeights, setup.samplesPerBit);
     } else {
+        // Taps this many samples apart would take more memory than the link is worth; the
+        // swing still applies, as the only weight.
         log += Format(
-            "**Warning** A bit time of %g s sampled every %g s does not give between 1 and %lld "
-            "samples per bit.\n  The samples are passed through unchanged.\n",
+            "**Warning** A bit time of %g s sampled every %g s gives more than %lld samples per "
+            "bit.\n  Pre-emphasis is disabled: the output is the main cursor only.\n",
             bit_time, sample_interval, static_cast<long long>(kMaxSamplesPerBit));
+        paramsValid = false;
         setup.samplesPerBit = 0;
-        setup.tapWeights = {1.0};
+        setup.tapWeights = {amplitude};
+        log += Format("\nCalculated tap weights:\n\tMain:\t%f\n", amplitude);
     }
 
     setup.paramsOut += paramsValid ? "  (Params_Valid True)\n" : "  (Params_Valid False)\n";

@@ -23,8 +23,9 @@ struct TxSetup {
 };
 
 // Runs the whole construction sequence while holding the shared state's mutex. Throws
-// EBadParamValue when Vod is present but not an integer. `moduleDir` is the directory of the
-// library, `console` receives the lines meant for standard output.
+// EBadParamValue when Vod is present but not an integer, and AmiException for a sample
+// interval or bit time that is not a positive time or an interval longer than the bit. `moduleDir`
+// is the directory of the library, `console` receives the lines meant for standard output.
 TxSetup ConstructTx(const AmiParamTree& tree, double sample_interval, double bit_time,
                     TxSharedState& shared, const std::string& moduleDir, std::ostream& console);
 

@@ -14,7 +14,7 @@ namespace v10kx_ami_tx {
 std::optional<std::string> ReadLeaf(const AmiParamTree& tree, const std::string& name);
 
 // Integer parameter: throws ENodeNotFound(name) when absent and EBadParamValue("name = text")
-// when the text holds no integer (ScanInt of the framework: a number beyond int is none).
+// when the text holds no integer (ScanInt of the framework: a number beyond int saturates).
 std::int32_t ReadIntParam(const AmiParamTree& tree, const std::string& name);
 
 }  // namespace v10kx_ami_tx

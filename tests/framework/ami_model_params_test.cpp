@@ -52,12 +52,14 @@ TEST(FetchParamVals, WithoutTreeEveryRowIsNotFound) {
               "Using default value: 7\n\n\th: 7\n");
 }
 
-TEST(FetchParamVals, NumberTooLargeForAnIntIsNotScanned) {
+TEST(FetchParamVals, NumberTooLargeForAnIntIsIllegalNotWrapped) {
+    // 2^32 + 1 would wrap round to the allowed 1.
     TestRxModel m("(Rx (g 4294967297))");
     m.FetchParamVals({MakeIntParamSpec("g", {0, 1})});
-    EXPECT_NE(m.MsgLog().find("Couldn't scan an integer from the value string of parameter 'g': "
-                              "4294967297\nUsing default value: 0\n\n\tg: 0\n"),
-              std::string::npos);
+    EXPECT_NE(m.MsgLog().find("Illegal value supplied for parameter 'g': 2147483647\nUsing "
+                              "default value: 0\n\n\tg: 0\n"),
+              std::string::npos)
+        << m.MsgLog();
 }
 
 TEST(FetchParamVals, FirstEntryOfANameIsKeptAndMissingPositionIsZero) {

@@ -96,6 +96,12 @@ TEST(AmiParamTreeParse, QuotedValueKeepsBlanksAndLineEndsAndHasNoEscape) {
     EXPECT_EQ(TextAt(e, 1), "y\"");
 }
 
+TEST(AmiParamTreeParse, UnclosedQuoteIsABareValueWithNothingElse) {
+    const AmiParamTree tree("(Root (a \"x y) (b 1))");
+    EXPECT_EQ(TextAt(ListAt(tree.root, 0), 0), "\"x y");
+    EXPECT_EQ(ListAt(tree.root, 1).name, "b");
+}
+
 TEST(AmiParamTreeParse, EmptyQuotesAreABareValue) {
     AmiParamTree tree("(Root (Name \"\"))");
     EXPECT_EQ(TextAt(ListAt(tree.root, 0), 0), "\"\"");
@@ -169,11 +175,20 @@ TEST(AmiParamTreeFailure, NameMustBeAWholeWordOfLettersDigitsUnderscores) {
     EXPECT_NO_THROW(AmiParamTree("(Root (Tap1\"2\"))"));
 }
 
-TEST(AmiParamTreeFailure, BytesAbove127MatchNothing) {
-    const std::string in = "(Root (a caf\xc3\xa9))";
-    EXPECT_EQ(FailureText(in), "Parse failed at: " + in + "\nin: " + in);
-    EXPECT_THROW(AmiParamTree("(Root (a \"\xc3\xa9\"))"), EFailedParse);
-    EXPECT_THROW(AmiParamTree("(Root |\xc3\xa9\n)"), EFailedParse);
+TEST(AmiParamTreeParse, BytesAbove127StandInValuesAndComments) {
+    const AmiParamTree bare("(Root (a caf\xc3\xa9))");
+    EXPECT_EQ(TextAt(ListAt(bare.root, 0), 0), "caf\xc3\xa9");
+    const AmiParamTree quoted("(Root (DLL_Path \"/home/jos\xc3\xa9/kit \xff\"))");
+    EXPECT_EQ(TextAt(ListAt(quoted.root, 0), 0), "/home/jos\xc3\xa9/kit \xff");
+    const AmiParamTree commented("(Root |\xc3\xa9\x80\n (b 1))");
+    ASSERT_EQ(commented.root.children.size(), 1u);
+    EXPECT_EQ(ListAt(commented.root, 0).name, "b");
+}
+
+TEST(AmiParamTreeFailure, NamesStayAscii) {
+    const std::string in = "(Root (caf\xc3\xa9 1))";
+    EXPECT_EQ(FailureText(in), "Parse failed at: )\nin: " + in);
+    EXPECT_THROW(AmiParamTree("(R\xc3\xa9 (a 1))"), EFailedParse);
 }
 
 std::string Nested(int depth) {

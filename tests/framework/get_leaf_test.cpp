@@ -83,11 +83,20 @@ TEST(ScanInt, BehavesLikePercentD) {
     EXPECT_TRUE(ScanInt("-2147483648", v));
     EXPECT_EQ(v, -2147483647 - 1);
     v = 5;
-    for (const char* t :
-         {"", "x1", "- 1", "+", "2147483648", "-2147483649", "99999999999999999999"}) {
-        EXPECT_FALSE(ScanInt(t, v)) << t;
-    }
+    for (const char* t : {"", "x1", "- 1", "+"}) EXPECT_FALSE(ScanInt(t, v)) << t;
     EXPECT_EQ(v, 5);
+}
+
+TEST(ScanInt, NumbersBeyondIntSaturateInsteadOfWrapping) {
+    // 2^32 and 2^32 + 1 would wrap round to 0 and 1.
+    for (const char* t : {"2147483648", "4294967296", "4294967297x", "99999999999999999999999",
+                          "+9223372036854775808"}) {
+        EXPECT_EQ(ScanInt(t), std::optional<int>(2147483647)) << t;
+    }
+    for (const char* t : {"-2147483649", " -4294967296", "-99999999999999999999999"}) {
+        EXPECT_EQ(ScanInt(t), std::optional<int>(-2147483647 - 1)) << t;
+    }
+    EXPECT_EQ(ScanIntOr("5000000000", 3), 2147483647);
 }
 
 }  // namespace

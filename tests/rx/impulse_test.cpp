@@ -144,6 +144,29 @@ TEST_F(ImpulseTest, NonsenseTimingFailsInitCleanly) {
     EXPECT_NE(rx.message().find("bit_time"), std::string::npos) << rx.message();
 }
 
+TEST_F(ImpulseTest, BitTimesBeyondTheServedRatesAreRefused) {
+    WriteTestDatabase(dir.path(), TestDatabase{});
+    const std::vector<double> original = GaussianPulse(100, 20, 4);
+    // 1e37 s once gave an infinite random jitter; 1e-13 s is 10 Tb/s.
+    for (double bitTime : {1e37, 1e-3, 1.7e-8, 9.9e-12, 1e-13}) {
+        std::vector<double> impulse = original;
+        RxInstance rx(impulse, bitTime / 32, bitTime, Params(dir.path()));
+        EXPECT_FALSE(rx.ok()) << bitTime;
+        EXPECT_EQ(rx.message().rfind("Invalid bit_time ", 0), 0u) << rx.message();
+        EXPECT_NE(rx.message().find("outside the range of 0.062500 - 100.000000 Gbps"),
+                  std::string::npos)
+            << rx.message();
+        EXPECT_EQ(impulse, original);
+    }
+    for (double bitTime : {1.5e-8, 1e-9, 1.01e-11}) {
+        std::vector<double> impulse = original;
+        RxInstance rx(impulse, bitTime / 32, bitTime, Params(dir.path()));
+        EXPECT_TRUE(rx.ok()) << bitTime << rx.message();
+        EXPECT_TRUE(std::isfinite(OutputValue(rx.paramsOut(), "Rx_Rj "))) << rx.paramsOut();
+        EXPECT_TRUE(std::isfinite(OutputValue(rx.paramsOut(), "Rx_DCD "))) << rx.paramsOut();
+    }
+}
+
 TEST_F(ImpulseTest, InstancesBuiltAtOnceOnTwoThreadsEachReadTheirOwnCorner) {
     // Typical corner: unity stages. Fast corner: x2 CTLE and x2 VGA.
     WriteTestDatabase(dir.path(), TestDatabase{});
@@ -166,5 +189,31 @@ TEST_F(ImpulseTest, InstancesBuiltAtOnceOnTwoThreadsEachReadTheirOwnCorner) {
     std::thread fastCorner(build, "1", 4.0);
     typical.join();
     fastCorner.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST_F(ImpulseTest, InstancesBuiltAtOnceFromTwoDatabasesEachReadTheirOwn) {
+    // Same corner and supply; one database has unity stages, the other x2 CTLE and x2 VGA.
+    WriteTestDatabase(dir.path(), TestDatabase{});
+    TempDir louder;
+    TestDatabase doubled;
+    doubled.ctle = FlatStage(6.0206);
+    doubled.vga = FlatStage(6.0206);
+    WriteTestDatabase(louder.path(), doubled);
+
+    const std::vector<double> original = GaussianPulse(256, 60, 5);
+    const double peak = *std::max_element(original.begin(), original.end());
+    std::atomic<int> wrong{0};
+    auto build = [&](const std::filesystem::path& database, double gain) {
+        for (int i = 0; i < 40; ++i) {
+            std::vector<double> impulse = original;
+            RxInstance rx(impulse, kDt, kBitTime, Params(database));
+            if (!rx.ok() || std::abs(impulse[60] - gain * peak) > 1e-6 * gain * peak) ++wrong;
+        }
+    };
+    std::thread plain(build, dir.path(), 1.0);
+    std::thread loud(build, louder.path(), 4.0);
+    plain.join();
+    loud.join();
     EXPECT_EQ(wrong.load(), 0);
 }

@@ -73,6 +73,22 @@ TEST_F(JitterTest, HighGainCtleUsesTheLowBandwidthCurveAndReportsSensitivity) {
     ExpectClose(o.sensitivity, 0.006);
 }
 
+TEST_F(JitterTest, JitterBelongsToTheCtleTheLookupSimulates) {
+    // eqz_bw_sel 3 is the even index 2: the high-gain CTLE's low-bandwidth record, so the "lo"
+    // curve, 32 / 6 ps at 6 Gb/s, halved.
+    Outputs o = RunAt(dir.path(), 6e9, {{"ctle_hg_sel", "1"}, {"eqz_bw_sel", "3"}});
+    ExpectClose(o.dcd, 0.5 * 32.0 / 6.0 * 1e-12);
+    // Index 3 (eqz_bw_sel 4) is the high-bandwidth record: the "hi" curve.
+    o = RunAt(dir.path(), 6e9, {{"ctle_hg_sel", "1"}, {"eqz_bw_sel", "4"}});
+    ExpectClose(o.dcd, 0.5 * (5.5 / (std::exp(-2.2 * (6 - 13.6)) + 1) + 12.5) * 1e-12);
+    // Any non-zero ctle_hg_sel simulates the high-gain CTLE, and reports its sensitivity.
+    o = RunAt(dir.path(), 6e9, {{"ctle_hg_sel", "2"}, {"eqz_bw_sel", "1"}});
+    ExpectClose(o.sensitivity, 0.006);
+    ExpectClose(o.dcd, 0.5 * 32.0 / 6.0 * 1e-12);
+    o = RunAt(dir.path(), 6e9, {{"ctle_hg_sel", "-1"}, {"dfe", "(mode 1)"}});
+    ExpectClose(o.sensitivity, 0.013);
+}
+
 TEST_F(JitterTest, SupplyWarningAboveSeventeenPointFourGigabit) {
     const std::string warning =
         "WARNING: 'pwrql' must be set to 1.1V for operation at 17.4 Gbps or above!\n";

@@ -93,18 +93,31 @@ TEST_F(ParametersTest, IllegalAndUnreadableValuesFallBackToTheirDefaults) {
     EXPECT_EQ(message.find("All parameters parsed successfully."), std::string::npos);
 }
 
-TEST_F(ParametersTest, IntegersBeyondIntAreUnreadableEverywhere) {
-    // 2^32 + 1 wraps round to 1 in a 32-bit scan; it must select nothing.
+TEST_F(ParametersTest, IntegersBeyondIntSaturateInsteadOfWrapping) {
+    // 2^32 + 1 wraps round to 1 (a legal corner) in a 32-bit scan; saturated it is illegal.
     const std::string message =
-        InitMessage(Params(dir.path(), {{"corner", "4294967297"}, {"ctle_hg_sel", "4294967297"}}));
-    EXPECT_NE(message.find("Couldn't scan an integer from the value string of parameter "
-                           "'corner': 4294967297\nUsing default value: 0\n\n\tcorner: 0\n"),
+        InitMessage(Params(dir.path(), {{"corner", "4294967297"}, {"pwrql", "-4294967295"}}));
+    EXPECT_NE(message.find("Illegal value supplied for parameter 'corner': 2147483647\n"
+                           "Using default value: 0\n\n\tcorner: 0\n"),
               std::string::npos)
         << message;
-    // ctle_hg_sel 1 would select the high-gain CTLE and report a sensitivity.
-    EXPECT_NE(message.find("  (Rx_Receiver_Sensitivity  0.000000e+00)\n"), std::string::npos);
-    const std::string highGain = InitMessage(Params(dir.path(), {{"ctle_hg_sel", "1"}}));
-    EXPECT_EQ(highGain.find("  (Rx_Receiver_Sensitivity  0.000000e+00)\n"), std::string::npos);
+    EXPECT_NE(message.find("Illegal value supplied for parameter 'pwrql': -2147483648\n"
+                           "Using default value: 0\n\n\tpwrql: 0\n"),
+              std::string::npos);
+    // 2^32 wraps round to 0; saturated it stays a non-zero selector: the high-gain CTLE, which
+    // reports a sensitivity.
+    const std::string huge = InitMessage(Params(dir.path(), {{"ctle_hg_sel", "4294967296"}}));
+    EXPECT_NE(huge.find("  (Rx_Receiver_Sensitivity  6.000000e-03)\n"), std::string::npos) << huge;
+}
+
+TEST_F(ParametersTest, BytesAbove127InValuesLeaveTheOtherParametersReadable) {
+    // A simulator fills DLL_Path from the install folder, whatever its name.
+    const std::string message =
+        InitMessage(Params(dir.path(), {{"DLL_Path", "\"/home/jos\xc3\xa9/kit\""},
+                                        {"eqz_s1_ac_gain", "12"},
+                                        {"note", "caf\xc3\xa9 cr\xc3\xa8me"}}));
+    EXPECT_NE(message.find("\teqz_s1_ac_gain: 12\n"), std::string::npos) << message;
+    EXPECT_EQ(message.find("WARNING: Failed to parse"), std::string::npos);
 }
 
 TEST_F(ParametersTest, MissingModeSettingsAreReportedWhereEachStepReadsThem) {

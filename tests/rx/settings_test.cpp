@@ -1,6 +1,8 @@
 // From parameter positions to the labels and the database requests of the CTLE and VGA.
 #include <gtest/gtest.h>
 
+#include "engine/cdr_presets.hpp"
+#include "rx/rx_identity.hpp"
 #include "rx/rx_settings.hpp"
 
 using namespace v10kx_ami_rx;
@@ -98,5 +100,48 @@ TEST(RxSettings, CornerSupplyAndVgaLabels) {
         EXPECT_EQ(r.dcGain, 0);
         EXPECT_EQ(r.path, "VGA");
         EXPECT_EQ(r.variant, "H");
+    }
+}
+
+TEST(RxSettings, JitterRequestDescribesTheCtleTheLookupAsksFor) {
+    for (int qpi : {0, 1}) {
+        for (int hg : {0, 1, 2, -1}) {
+            for (int bw = 0; bw < 4; ++bw) {
+                RxSettings s;
+                s.qpiSel = qpi;
+                s.ctleHgSel = hg;
+                s.eqzBwSel = bw;
+                const ResponseRequest r = CtleRequest(s, DeriveLabels(s), 6e9);
+                const JitterRequest j = MakeJitterRequest(s, 1 / 6e9);
+                SCOPED_TRACE(testing::Message() << "qpi " << qpi << " hg " << hg << " bw " << bw);
+                // The low-bandwidth curve goes with the high-gain record of bandwidth key 8.
+                const bool highGainPath = r.path != "Low-Gain" && r.path != "QPI";
+                EXPECT_EQ(j.ctleBandwidth < 16, highGainPath && r.bandwidth == 8);
+                // The sensitivity goes with the high-gain selection, the one that gives four
+                // stages and the high-gain gains.
+                EXPECT_EQ(j.highGainCtle, hg != 0);
+                if (!qpi) {
+                    EXPECT_EQ(j.highGainCtle, highGainPath);
+                }
+            }
+        }
+    }
+}
+
+TEST(ServedBitRates, AreTheRatesTheClockRecoveryOscillatorReaches) {
+    // The oscillator runs at the output divider times the bit rate and is held to its range.
+    auto reaches = [](double rate, const char* bandwidth) {
+        const CdrPreset p = SelectCdrPreset(rate, bandwidth);
+        const double f = p.outputDivider * rate;
+        return f >= p.vcoMinFrequency && f <= p.vcoMaxFrequency;
+    };
+    for (const char* bandwidth : {kCdrLowBandwidth, kCdrMediumBandwidth, kCdrHighBandwidth}) {
+        EXPECT_TRUE(reaches(kMinBitRate, bandwidth)) << bandwidth;
+        EXPECT_TRUE(reaches(kMaxBitRate, bandwidth)) << bandwidth;
+        EXPECT_FALSE(reaches(kMinBitRate * 0.99, bandwidth)) << bandwidth;
+        EXPECT_FALSE(reaches(kMaxBitRate * 1.01, bandwidth)) << bandwidth;
+        for (double rate = kMinBitRate; rate <= kMaxBitRate; rate *= 1.05) {
+            EXPECT_TRUE(reaches(rate, bandwidth)) << bandwidth << " " << rate;
+        }
     }
 }

@@ -138,7 +138,7 @@ TEST_F(WaveformTest, AbsurdTimingRatioStillTerminatesTheClockTimesInPlace) {
     // Far more "bits" per block than any integer holds: still only the terminator is written.
     WriteTestDatabase(dir.path(), TestDatabase{});
     std::vector<double> impulse(64, 0.0);
-    RxInstance rx(impulse, 1e-9, 1e-30, Params(dir.path()));
+    RxInstance rx(impulse, 1e10, 1e-11, Params(dir.path()));
     ASSERT_TRUE(rx.ok()) << rx.message();
     std::vector<double> wave(64, 0.1);
     std::vector<double> clocks(wave.size() + 1, 7.0);

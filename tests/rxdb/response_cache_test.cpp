@@ -222,6 +222,49 @@ TEST_F(ResponseCacheTest, LookupWithItsOwnFilesIsNotDisturbedByOtherInstances) {
     EXPECT_DOUBLE_EQ(out.response.data[0][0], 110.0);
 }
 
+TEST_F(ResponseCacheTest, AnotherDatabaseDirectoryIsAnotherKey) {
+    // Same corner, supply and family, different directories with different responses.
+    TempDir otherDir;
+    mkdb::writeBytes(otherDir.file(kHighGainCtleFile),
+                     mkdb::encodeCtleContainer(taggedHighGain(3)));
+    mkdb::writeBytes(otherDir.file(kVgaResponseFile),
+                     mkdb::encodeCtleContainer(taggedDatabase(8, 1, 4, {"H"}, 1, 4, 8)));
+    ResponseDatabaseFiles other = files;
+    other.highGain = otherDir.file(kHighGainCtleFile);
+    other.highDataRate = otherDir.file(kHighDataRateCtleFile);
+    other.qpi = otherDir.file(kQpiCtleFile);
+    other.vga = otherDir.file(kVgaResponseFile);
+
+    testing::internal::CaptureStdout();  // the other directory holds two of the four files
+    ResponseSelection mine;
+    ASSERT_TRUE(LookupResponse(mine, highGainRequest(), files));
+    ResponseSelection theirs;
+    ASSERT_TRUE(LookupResponse(theirs, highGainRequest(), other));
+    ResponseSelection mineAgain;
+    ASSERT_TRUE(LookupResponse(mineAgain, highGainRequest(), files));
+    testing::internal::GetCapturedStdout();
+    EXPECT_DOUBLE_EQ(mine.response.data[0][0], 110.0);
+    EXPECT_DOUBLE_EQ(theirs.response.data[0][0], 3110.0);
+    EXPECT_DOUBLE_EQ(mineAgain.response.data[0][0], 110.0);
+}
+
+TEST_F(ResponseCacheTest, SupplyVersionChosenByTheBitRateIsPartOfTheKey) {
+    // With the supply setting "Default" the bit rate picks the file version: none at 10 Gb/s,
+    // "_V1p0" at 12 Gb/s.
+    write("V10KX_CTLE_V1p0.kvreledata", taggedHighGain(7));
+    files.supplySetting = "Default";
+    testing::internal::CaptureStdout();
+    ResponseSelection slow;
+    ASSERT_TRUE(LookupResponse(slow, highGainRequest(), files));
+    ResponseRequest faster = highGainRequest();
+    faster.bitRate = 12e9;
+    ResponseSelection fast;
+    ASSERT_TRUE(LookupResponse(fast, faster, files));
+    testing::internal::GetCapturedStdout();
+    EXPECT_DOUBLE_EQ(slow.response.data[0][0], 110.0);
+    EXPECT_DOUBLE_EQ(fast.response.data[0][0], 7110.0);
+}
+
 TEST_F(ResponseCacheTest, ConcurrentLookupsOfDifferentCornersEachGetTheirOwnRecords) {
     ResponseDatabaseFiles fast = files;
     fast.corner = "Fast";

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 #include "tx_test_support.hpp"
@@ -183,23 +185,6 @@ TEST_F(TxModel, VodProblems) {
     TxInstance unparsable("(Vanta10_Tx (Vod 31)) (x 1)", Delta(), kRow);
     EXPECT_EQ(unparsable.rc(), 0);
     EXPECT_EQ(unparsable.msg().rfind("Parse failed at: (x 1)\nin: ", 0), 0u) << unparsable.msg();
-}
-
-// A number beyond int is no number: the same rule as the receiver's table parameters, rather
-// than a value clipped to a huge setting.
-TEST_F(TxModel, IntegersBeyondIntAreUnreadable) {
-    TxInstance vod(P(Taps(31, 0, 0, 0, 0).replace(5, 2, "4294967327")), Delta(), kRow);
-    EXPECT_EQ(vod.rc(), 0);
-    EXPECT_EQ(vod.msg(), "Unrecognized parameter value: Vod = 4294967327");
-
-    TxInstance tap(P(Taps(20, 0, 0, 0, 0)
-                         .replace(Taps(20, 0, 0, 0, 0).find("(tap1 0)"), 8, "(tap1 -99999999999)")),
-                   Delta(), kRow);
-    ASSERT_EQ(tap.rc(), 1);
-    EXPECT_NE(tap.msg().find("**Warning** Unrecognized parameter value: tap1 = -99999999999\n"
-                             "Using default values: Vod = 31; all taps = 0.\n"),
-              std::string::npos)
-        << tap.msg();
 }
 
 TEST_F(TxModel, AggressorColumnsAreUntouched) {
@@ -400,24 +385,102 @@ TEST_F(TxModel, UnusableLinearTrailerLeavesTheCoefficientTableInCharge) {
     ExpectTaps(m.impulse(), {0, 0, 0.625 * 1.200152, -0.375 * 1.200152, 0});
 }
 
-TEST_F(TxModel, SampleGridWithoutWholeSamplesPerBitPassesSamplesThrough) {
+TEST_F(TxModel, UnusableSampleGridIsRefused) {
+    const double nan = std::nan("");
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double sampleInterval, bitTime;
+        const char* message;
+    } cases[] = {
+        {0.0, 1e-10, "Invalid sample_interval 0 s: it must be a positive time."},
+        {-3.125e-12, 1e-10, "Invalid sample_interval -3.125e-12 s: it must be a positive time."},
+        {nan, 1e-10, "Invalid sample_interval "},
+        {inf, 1e-10, "Invalid sample_interval inf s: it must be a positive time."},
+        {2e-10, 1e-10,
+         "Invalid sample_interval 2e-10 s: it is longer than the bit time of 1e-10 s."},
+        {1e-10 / 32, 0.0, "Invalid bit_time 0 s: it must be a positive time."},
+        {1e-10 / 32, nan, "Invalid bit_time "},
+        {1e-10 / 32, -1e-10, "Invalid bit_time -1e-10 s: it must be a positive time."},
+    };
+    for (const auto& c : cases) {
+        TxInstance m(P(Taps(20, 0, 0, 0, 0)), Delta(), kRow, 0, c.sampleInterval, c.bitTime);
+        EXPECT_EQ(m.rc(), 0) << c.message;
+        EXPECT_EQ(m.msg().rfind(c.message, 0), 0u) << m.msg();
+        EXPECT_EQ(m.impulse(), Delta());
+    }
+    // One sample per bit is the coarsest usable grid.
+    TxInstance coarsest(P(Taps(20, 0, 0, 0, 0)), Delta(), kRow, 0, 1e-10, 1e-10);
+    EXPECT_EQ(coarsest.rc(), 1);
+    EXPECT_NEAR(coarsest.impulse()[2], TypicalSwing(20), 1e-12);
+}
+
+TEST_F(TxModel, SampleGridTooFineForTheTapsStillAppliesTheSwing) {
+    // 1e10 samples per bit: the taps cannot be laid out, the swing still applies.
     std::vector<double> impulse = Delta();
     impulse[5] = -0.25;
-    TxInstance m(P(Taps(31, 0, 0, 10, 0)), impulse, kRow, 0, 2e-10, 1e-10);
+    TxInstance m(P(Taps(20, 0, 0, 10, 0)), impulse, kRow, 0, 1e-20, 1e-10);
     ASSERT_EQ(m.rc(), 1);
-    EXPECT_NE(m.msg().find("**Warning** A bit time of 1e-10 s sampled every 2e-10 s does not give "
-                           "between 1 and 65536 samples per bit.\n  The samples are passed "
-                           "through unchanged.\n"),
+    EXPECT_NE(m.msg().find("**Warning** A bit time of 1e-10 s sampled every 1e-20 s gives more "
+                           "than 65536 samples per bit.\n  Pre-emphasis is disabled: the output "
+                           "is the main cursor only.\n"),
               std::string::npos)
         << m.msg();
-    EXPECT_EQ(m.impulse(), impulse);
+    EXPECT_NE(m.paramsOut().find("(Params_Valid False)"), std::string::npos);
+    const double swing = TypicalSwing(20);  // 0.01 + 0.04546 * 20 - 0.000228 * 400 = 0.828
+    EXPECT_NEAR(swing, 0.828, 1e-12);
+    std::vector<double> expected(impulse.size(), 0.0);
+    expected[0] = swing;
+    expected[5] = -0.25 * swing;
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_NEAR(m.impulse()[i], expected[i], 1e-12) << i;
     std::vector<double> wave{0.5, -0.5, 0.25};
     m.GetWave(wave);
-    EXPECT_EQ(wave, (std::vector<double>{0.5, -0.5, 0.25}));
+    EXPECT_NEAR(wave[0], 0.414, 1e-12);
+    EXPECT_NEAR(wave[1], -0.414, 1e-12);
+    EXPECT_NEAR(wave[2], 0.207, 1e-12);
+}
 
-    TxInstance zero(P(Taps(31, 0, 0, 0, 0)), Delta(), kRow, 0, 0.0, 1e-10);
-    EXPECT_EQ(zero.rc(), 1);
-    EXPECT_EQ(zero.impulse(), Delta());
+TEST_F(TxModel, NumbersBeyondIntSaturateAndAreRepairedLikeOtherOutOfRangeValues) {
+    TxInstance high(P("(Vod 2147483648)" + Taps(31, 0, 0, 0, 0).substr(8)), Delta(), kRow);
+    ASSERT_EQ(high.rc(), 1) << high.msg();
+    EXPECT_NE(high.msg().find("**Warning** Value given for 'Vod' was too high; using '31'.\n"),
+              std::string::npos)
+        << high.msg();
+    EXPECT_NE(high.paramsOut().find("(Params_Valid False)"), std::string::npos);
+
+    TxInstance low(P("(Vod -99999999999)" + Taps(31, 0, 0, 0, 0).substr(8)), Delta(), kRow);
+    ASSERT_EQ(low.rc(), 1) << low.msg();
+    EXPECT_NE(low.msg().find("**Warning** Value given for 'Vod' was too low; using '2'.\n"),
+              std::string::npos);
+    ExpectTaps(low.impulse(), {0, 0, TypicalSwing(2), 0, 0});
+
+    // The other settings stay as given: no fall-back to Vod 31 and zero taps. 2^32 would wrap
+    // round to 0 in a 32-bit scan; saturated, it is a non-zero selector.
+    TxInstance taps(P("(Vod 20) (ptap2 0) (ptap1 5000000000) (tap1 -5000000000) (tap2 0) "
+                      "(inv_ptap2 0) (inv_ptap1 4294967296) (inv_tap1 0) (inv_tap2 0)"),
+                    Delta(), kRow);
+    ASSERT_EQ(taps.rc(), 1);
+    EXPECT_NE(taps.msg().find("**Warning** Value given for 'ptap1' was larger than could be set "
+                              "in hardware (15) and has been limited.\n"),
+              std::string::npos)
+        << taps.msg();
+    EXPECT_NE(taps.msg().find("**Warning** Value given for 'tap1' was negative"),
+              std::string::npos);
+    EXPECT_EQ(taps.msg().find("Using default values"), std::string::npos);
+    EXPECT_NE(taps.msg().find("\tVod:\t20\n\tPretap2:\t0\n\tPretap1:\t-15\n\tTap1:\t0\n"),
+              std::string::npos)
+        << taps.msg();
+    EXPECT_NE(taps.paramsOut().find("(Params_Valid False)"), std::string::npos);
+}
+
+TEST_F(TxModel, BytesAbove127InValuesAreAccepted) {
+    const std::string path = "\"/home/jos\xc3\xa9/kit\"";
+    TxInstance m("(Vanta10_Tx (DLL_Path " + path + ") (Database_Path \"" + dir_.str() + "\") " +
+                     Taps(20, 0, 0, 0, 0) + ")",
+                 Delta(), kRow);
+    ASSERT_EQ(m.rc(), 1) << m.msg();
+    EXPECT_NE(m.msg().find("\tVod:\t20\n"), std::string::npos) << m.msg();
+    ExpectTaps(m.impulse(), {0, 0, TypicalSwing(20), 0, 0});
 }
 
 TEST_F(TxModel, SamplesPerBitIsTheTruncatedQuotient) {

@@ -103,8 +103,10 @@ void AmiRxFFTMult::ConfigureWaveform() {
     }
     if (debugOn && !waveformFilters_.empty()) {
         std::string text = "Stage transform lengths:";
-        for (const PartitionedFilterStage* filter : waveformFilters_)
-            text += Format(" %ld", static_cast<long>(filter->TransformLength()));
+        for (const PartitionedFilterStage* filter : waveformFilters_) {
+            text += Format(" %ld (%ld taps)", static_cast<long>(filter->TransformLength()),
+                           static_cast<long>(filter->TapCount()));
+        }
         text += "\n";
         msgLog += text;
         WriteDebug(text);

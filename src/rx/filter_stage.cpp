@@ -134,8 +134,9 @@ std::vector<double> StageTaps(const StageResponse& stage, double sampleInterval,
             --length;
         }
         if (length <= grid / 4 || grid >= 4 * kMaxCascadeHistory) {
-            // The bit response ends a bit after the impulse response it sums.
-            const std::size_t count = std::clamp<std::size_t>(length + bit, 1, half);
+            // Beyond the bit response's span only what a bit sums away remains (the ringing at
+            // the Nyquist frequency that sampling the stage up to it leaves).
+            const std::size_t count = std::clamp<std::size_t>(length, 1, half);
             std::vector<double> taps(h.begin(), h.begin() + static_cast<std::ptrdiff_t>(count));
             for (std::size_t j = half; j < grid; ++j) taps[0] += h[j];
             return taps;
@@ -151,14 +152,11 @@ std::vector<std::vector<double>> CascadeStageTaps(const std::vector<StageRespons
     if (stages.empty()) return taps;
     const std::size_t bit = static_cast<std::size_t>(
         std::clamp(std::round(samplesPerBit), 1.0, static_cast<double>(kMaxCascadeHistory)));
-    // The largest gain of each stage, to weigh what an earlier stage leaves out.
+    // What a stage leaves out of its slow tail reaches the output through the later stages'
+    // low-frequency gain (never taken below 1, as the amplitude curves may restore a level).
     std::vector<double> peak(stages.size(), 1.0);
-    for (std::size_t k = 0; k < stages.size(); ++k) {
-        double largest = 0;
-        for (const auto& b : SampledBins(stages[k], kTapGrid, sampleInterval))
-            largest = std::max(largest, std::abs(b));
-        peak[k] = std::max(largest, 1.0);
-    }
+    for (std::size_t k = 0; k < stages.size(); ++k)
+        peak[k] = std::max(std::abs(StageSampler(stages[k])(0.0)), 1.0);
     double later = 1.0;
     for (std::size_t k = stages.size(); k-- > 0;) {
         const double limit = kHistoryErrorPerVolt / 4.0 / later;

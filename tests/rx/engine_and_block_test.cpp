@@ -6,7 +6,6 @@
 #include <cmath>
 #include <memory>
 #include <regex>
-#include <sstream>
 
 #include "engine/real_fft_plan.hpp"
 #include "mkdb/writers.hpp"
@@ -173,14 +172,18 @@ TEST_F(GeneratedDatabase, LongBlocksKeepTheFftLengthRule) {
     EXPECT_EQ(sizes[3], 65536);
     // The stages' own transforms, named once per waveform configuration: a few times the
     // responses' length, far below the rule's window for the long blocks.
-    const std::regex stageLine("Stage transform lengths:((?: [0-9]+)+)\n");
+    const std::regex stageLine(R"(Stage transform lengths:((?: [0-9]+ \([0-9]+ taps\))+)\n)");
     std::size_t lines = 0;
     for (auto it = std::sregex_iterator(debug.begin(), debug.end(), stageLine);
          it != std::sregex_iterator(); ++it, ++lines) {
-        std::istringstream lengths((*it)[1]);
-        for (long length; lengths >> length;) {
+        const std::string listed = (*it)[1];
+        const std::regex entry(R"(([0-9]+) \(([0-9]+) taps\))");
+        for (auto e = std::sregex_iterator(listed.begin(), listed.end(), entry);
+             e != std::sregex_iterator(); ++e) {
+            const long length = std::stol((*e)[1]);
             EXPECT_EQ(length & (length - 1), 0) << length;
             EXPECT_LT(length, 16384);
+            EXPECT_GT(length, std::stol((*e)[2]));
         }
     }
     EXPECT_EQ(lines, 3u);

@@ -5,13 +5,11 @@
 #include "engine/channel_data_error.hpp"
 
 double EvaluatePolynomial(const std::vector<double>& coefficients, double x) {
-    double sum = 0.0;
-    double power = 1.0;
-    for (double c : coefficients) {
-        sum += c * power;
-        power *= x;
-    }
-    return sum;
+    // Horner's rule: one rounding per coefficient, and no power that overflows before the
+    // small high-order coefficients scale it back.
+    double value = 0.0;
+    for (auto it = coefficients.rbegin(); it != coefficients.rend(); ++it) value = value * x + *it;
+    return value;
 }
 
 void EvaluatePolynomial(const std::vector<double>& coefficients, std::vector<double>& xs) {

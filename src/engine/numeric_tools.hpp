@@ -1,8 +1,8 @@
 #pragma once
-// Small numeric routines of the channel utilities.
+// Small numeric routines of the channel utilities and the receiver's response fits.
 #include <vector>
 
-// c0 + c1*x + ... + cn*x^n (0 for no coefficients).
+// c0 + c1*x + ... + cn*x^n (0 for no coefficients), by Horner's rule.
 double EvaluatePolynomial(const std::vector<double>& coefficients, double x);
 // The same for every value of `xs`, in place.
 void EvaluatePolynomial(const std::vector<double>& coefficients, std::vector<double>& xs);

@@ -7,6 +7,7 @@
 
 #include "engine/amplitude_curve_stage.hpp"
 #include "engine/fft_service.hpp"
+#include "engine/partitioned_filter_stage.hpp"
 #include "framework/ts_exceptions.hpp"
 #include "rx/decision_stage.hpp"
 #include "rx/fft_size.hpp"
@@ -36,8 +37,8 @@ void AmiRxFFTMult::Configure() {
     const double spb = bitTime / sampleInterval;
     const std::int64_t n = rowSize;
     const bool mixedRadix = GetFftSelector() == kFftSelectorMixedRadix;
-    // Waveform blocks keep the history the stage responses need, and room for what they ring
-    // ahead of time zero; the impulse follows the rule.
+    // The length the rule gives waveform blocks, with the history the stage responses need and
+    // room for what they ring ahead of time zero; the impulse follows the rule alone.
     const std::int64_t minHistory = mixedRadix && n > 0 ? HistoryNeeded() + LookAheadNeeded() : 0;
     const std::int64_t size = v10kx_ami_rx::ChooseFftSize(n, spb, mixedRadix, minHistory);
     if (debugOn) {
@@ -45,51 +46,81 @@ void AmiRxFFTMult::Configure() {
         msgLog += text;
         WriteDebug(text);
     }
+    if (mixedRadix) {
+        ConfigureWaveform();
+    } else {
+        ConfigureImpulse(size);
+    }
+    fftSize = static_cast<std::int32_t>(size);
+    padSize = static_cast<std::int32_t>(size - n);
+    prevFftSize = fftSize;
+    binSpacing = 1.0 / (static_cast<double>(size) * sampleInterval);
+}
 
-    // The new chain is built aside and committed at the end, so that a failed allocation leaves
-    // the previous one whole (and recognisably not the one for rowSize).
+void AmiRxFFTMult::ConfigureImpulse(std::int64_t size) {
+    // Built aside and committed at the end, so that a failed allocation leaves the previous
+    // stages whole.
     const std::size_t points = static_cast<std::size_t>(size);
-    const std::size_t pad = static_cast<std::size_t>(size - n);
-    SignalChain chain;
-    OverlapSaveChain* window = nullptr;
+    std::vector<std::unique_ptr<SpectrumStage>> stages;
     std::vector<const SpectrumStage*> filters;
     try {
-        if (n > 0 && !stageResponses.empty()) {
+        if (rowSize > 0 && !stageResponses.empty()) {
             auto workspace = std::make_shared<FftWorkspace>(points);
-            // Waveform blocks hold their last input where the responses ring ahead of time zero,
-            // when the window has room for that beside the history they need.
-            const std::size_t lookAhead =
-                mixedRadix && pad >= static_cast<std::size_t>(HistoryNeeded() + LookAheadNeeded())
-                    ? static_cast<std::size_t>(LookAheadNeeded())
-                    : 0;
-            auto overlapSave = std::make_unique<OverlapSaveChain>(workspace, pad, lookAhead);
-            for (std::size_t k = 0; k < stageResponses.size(); ++k) {
-                auto filter =
-                    v10kx_ami_rx::MakeFilterStage(stageResponses[k], sampleInterval, workspace);
-                filters.push_back(filter.get());
-                overlapSave->Append(std::move(filter));
-                if (!stageCurveIn[k].empty()) {
-                    overlapSave->Append(
-                        std::make_unique<AmplitudeCurveStage>(stageCurveIn[k], stageCurveOut[k]));
-                }
+            for (const StageResponse& response : stageResponses) {
+                stages.push_back(
+                    v10kx_ami_rx::MakeFilterStage(response, sampleInterval, workspace));
+                filters.push_back(stages.back().get());
             }
-            // The newest inputs carry over, aligned to the end.
-            if (window_) overlapSave->CarryHistoryFrom(*window_);
-            window = overlapSave.get();
-            chain.Append(std::move(overlapSave));
         }
-        if (dfe) chain.Append(std::make_unique<DecisionStage>(*this));
     } catch (const std::bad_alloc&) {
         throw EFailedAllocation(Format("%ld doubles", static_cast<long>(points + 2)));
     }
-
-    fftSize = static_cast<std::int32_t>(size);
-    padSize = static_cast<std::int32_t>(pad);
-    prevFftSize = fftSize;
-    binSpacing = 1.0 / (static_cast<double>(size) * sampleInterval);
-    chain_ = std::move(chain);
-    window_ = window;
+    impulseStages_ = std::move(stages);
     filterStages_ = std::move(filters);
+}
+
+void AmiRxFFTMult::BuildWaveformChain() {
+    SignalChain chain;
+    std::vector<PartitionedFilterStage*> filters;
+    const std::vector<std::vector<double>> taps =
+        v10kx_ami_rx::CascadeStageTaps(stageResponses, sampleInterval, bitTime / sampleInterval);
+    for (std::size_t k = 0; k < stageResponses.size(); ++k) {
+        auto filter = std::make_unique<PartitionedFilterStage>(taps[k]);
+        filters.push_back(filter.get());
+        chain.Append(std::move(filter));
+        if (!stageCurveIn[k].empty()) {
+            chain.Append(std::make_unique<AmplitudeCurveStage>(stageCurveIn[k], stageCurveOut[k]));
+        }
+    }
+    if (dfe) chain.Append(std::make_unique<DecisionStage>(*this));
+    chain_ = std::move(chain);
+    waveformFilters_ = std::move(filters);
+    chainBuilt_ = true;
+}
+
+void AmiRxFFTMult::ConfigureWaveform() {
+    if (rowSize <= 0) return;
+    try {
+        if (!chainBuilt_) BuildWaveformChain();
+        for (PartitionedFilterStage* filter : waveformFilters_)
+            filter->SetBlockLength(static_cast<std::size_t>(rowSize));
+    } catch (const std::bad_alloc&) {
+        throw EFailedAllocation(Format("%ld doubles", static_cast<long>(2 * rowSize)));
+    }
+    if (debugOn && !waveformFilters_.empty()) {
+        std::string text = "Stage transform lengths:";
+        for (const PartitionedFilterStage* filter : waveformFilters_) {
+            text += Format(" %ld (%ld taps)", static_cast<long>(filter->TransformLength()),
+                           static_cast<long>(filter->TapCount()));
+        }
+        text += "\n";
+        msgLog += text;
+        WriteDebug(text);
+    }
+    waveformRowSize_ = rowSize;
+    // The impulse's grid has served its purpose.
+    impulseStages_.clear();
+    filterStages_.clear();
 }
 
 std::int64_t AmiRxFFTMult::HistoryNeeded() {
@@ -106,18 +137,6 @@ std::int64_t AmiRxFFTMult::LookAheadNeeded() {
             stageResponses, sampleInterval, bitTime / sampleInterval));
     }
     return lookAheadNeeded_;
-}
-
-bool AmiRxFFTMult::ConfiguredForRowSize() const {
-    if (fftSize <= 0 || static_cast<std::int64_t>(padSize) + rowSize != fftSize) return false;
-    if (rowSize <= 0 || stageResponses.empty()) return true;
-    return window_ != nullptr && window_->FftSize() == static_cast<std::size_t>(fftSize) &&
-           window_->HistoryLength() == static_cast<std::size_t>(padSize);
-}
-
-bool AmiRxFFTMult::ConfiguredForWaveform() {
-    return ConfiguredForRowSize() &&
-           (filterStages_.empty() || padSize >= HistoryNeeded() + LookAheadNeeded());
 }
 
 void AmiRxFFTMult::Init(double* impulseMatrix, int impulseFlag) {

@@ -1,12 +1,13 @@
 #pragma once
-// The receiver's CTLE/VGA stage cascade applied by multiplication on one FFT grid, to the
-// impulse response (AMI_Init) and to consecutive waveform blocks (AMI_GetWave, overlap-save).
+// The receiver's CTLE/VGA stage cascade, applied to the impulse response (AMI_Init) by
+// multiplication on one FFT grid, and to consecutive waveform blocks (AMI_GetWave) as a chain of
+// stages.
 //
-// The waveform path is a chain of stages: an overlap-save window (the input history and the
-// grid's transforms) through which each CTLE stage and the VGA (its spectrum on the grid) run,
-// each followed by its amplitude curve; then the decision step (DFE and clock recovery). This
-// class assembles the chain for each block length and keeps what the simulator sees: the FFT
-// length rules, the history across blocks and length changes, the debug and dump lines.
+// The waveform path: each CTLE stage and the VGA as a causal filter convolved by overlap-save on
+// a transform a few times its response's length, each keeping its own input history, each
+// followed by its amplitude curve; then the decision step (DFE and clock recovery). The output
+// is the same whatever the block lengths. This class assembles the chain and keeps what the
+// simulator sees: the FFT length rule and its debug line, the debug and dump lines.
 #include <complex>
 #include <cstdint>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "engine/overlap_save_chain.hpp"
+#include "engine/partitioned_filter_stage.hpp"
 #include "engine/signal_chain.hpp"
 #include "framework/ami_model.hpp"
 #include "rx/dfe.hpp"
@@ -60,12 +62,17 @@ class AmiRxFFTMult : public AmiModel {
   private:
     class DecisionStage;
 
-    // The chain matches rowSize (false after a failed reconfiguration).
-    bool ConfiguredForRowSize() const;
-    // ... and keeps the history the stage responses need.
-    bool ConfiguredForWaveform();
+    // The waveform chain is set up for blocks of rowSize samples.
+    bool ConfiguredForWaveform() const { return waveformRowSize_ == rowSize; }
+    // The stage cascade on the impulse's grid of `size` points.
+    void ConfigureImpulse(std::int64_t size);
+    // The waveform chain for blocks of rowSize samples (built on first use, then kept with its
+    // history; only the transform lengths follow the block length).
+    void ConfigureWaveform();
+    void BuildWaveformChain();
     // Input history the stage responses need, and the room for their ringing ahead of time zero
-    // beyond it (both worked out once, on first use).
+    // beyond it (both worked out once, on first use): they set the length the FFT length rule
+    // reports for waveform blocks.
     std::int64_t HistoryNeeded();
     std::int64_t LookAheadNeeded();
     void FilterImpulse(double* samples);
@@ -75,10 +82,14 @@ class AmiRxFFTMult : public AmiModel {
     // The DFE's taps into the equalised impulse in blockBuffer_, and their report.
     void WriteDfeIntoImpulse();
 
-    // The whole waveform path, and (owned by it) its overlap-save part and filter stages.
-    SignalChain chain_;
-    OverlapSaveChain* window_ = nullptr;
+    // The impulse's stages on its grid.
+    std::vector<std::unique_ptr<SpectrumStage>> impulseStages_;
     std::vector<const SpectrumStage*> filterStages_;
+    // The whole waveform path, and (owned by it) its filter stages.
+    SignalChain chain_;
+    bool chainBuilt_ = false;
+    std::vector<PartitionedFilterStage*> waveformFilters_;
+    std::int64_t waveformRowSize_ = -1;
     std::vector<double> clockTimes_;  // filled by the decision stage
     std::int64_t historyNeeded_ = -1;
     std::int64_t lookAheadNeeded_ = -1;

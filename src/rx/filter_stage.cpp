@@ -101,4 +101,71 @@ std::size_t CascadeLookAheadLength(const std::vector<StageResponse>& stages, dou
     return ResponseSpan(stages, sampleInterval, samplesPerBit, Side::BeforeTimeZero);
 }
 
+namespace {
+
+constexpr std::size_t kTapGrid = std::size_t{1} << 15;
+
+std::vector<std::complex<double>> SampledBins(const StageResponse& stage, std::size_t grid,
+                                              double sampleInterval) {
+    std::vector<std::complex<double>> bins(grid / 2 + 1);
+    StageSampler(stage).SampleGrid(1.0 / (static_cast<double>(grid) * sampleInterval), bins.size(),
+                                   bins.data());
+    return bins;
+}
+
+std::vector<double> StageTaps(const StageResponse& stage, double sampleInterval, std::size_t bit,
+                              double allowed) {
+    for (std::size_t grid = kTapGrid;; grid *= 2) {
+        const std::vector<double> h = RealSignal(SampledBins(stage, grid, sampleInterval), grid);
+        // The causal half's bit response, ordered away from time zero.
+        const std::size_t half = grid / 2;
+        std::vector<double> pulse(half);
+        double sum = 0;
+        for (std::size_t i = 0; i < bit; ++i) sum += h[(grid - i) % grid];
+        for (std::size_t j = 0; j < half; ++j) {
+            pulse[j] = sum;
+            sum += h[(j + 1) % grid];
+            sum -= h[(j + 1 + grid - bit) % grid];
+        }
+        std::size_t length = half;
+        double tail = 0;
+        while (length > 0 && tail + pulse[length - 1] * pulse[length - 1] <= allowed) {
+            tail += pulse[length - 1] * pulse[length - 1];
+            --length;
+        }
+        if (length <= grid / 4 || grid >= 4 * kMaxCascadeHistory) {
+            // Beyond the bit response's span only what a bit sums away remains (the ringing at
+            // the Nyquist frequency that sampling the stage up to it leaves).
+            const std::size_t count = std::clamp<std::size_t>(length, 1, half);
+            std::vector<double> taps(h.begin(), h.begin() + static_cast<std::ptrdiff_t>(count));
+            for (std::size_t j = half; j < grid; ++j) taps[0] += h[j];
+            return taps;
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::vector<double>> CascadeStageTaps(const std::vector<StageResponse>& stages,
+                                                  double sampleInterval, double samplesPerBit) {
+    std::vector<std::vector<double>> taps(stages.size());
+    if (stages.empty()) return taps;
+    const std::size_t bit = static_cast<std::size_t>(
+        std::clamp(std::round(samplesPerBit), 1.0, static_cast<double>(kMaxCascadeHistory)));
+    // What a stage leaves out of its slow tail reaches the output through the later stages'
+    // low-frequency gain (never taken below 1, as the amplitude curves may restore a level).
+    std::vector<double> peak(stages.size(), 1.0);
+    for (std::size_t k = 0; k < stages.size(); ++k)
+        peak[k] = std::max(std::abs(StageSampler(stages[k])(0.0)), 1.0);
+    double later = 1.0;
+    for (std::size_t k = stages.size(); k-- > 0;) {
+        const double limit = kHistoryErrorPerVolt / 4.0 / later;
+        const double allowed =
+            limit * limit * static_cast<double>(bit) / static_cast<double>(stages.size());
+        taps[k] = StageTaps(stages[k], sampleInterval, bit, allowed);
+        later *= peak[k];
+    }
+    return taps;
+}
+
 }  // namespace v10kx_ami_rx

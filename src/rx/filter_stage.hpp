@@ -33,4 +33,13 @@ std::size_t CascadeHistoryLength(const std::vector<StageResponse>& stages, doubl
 std::size_t CascadeLookAheadLength(const std::vector<StageResponse>& stages, double sampleInterval,
                                    double samplesPerBit);
 
+// Each stage of the cascade as a causal FIR response, for filters that keep their own history:
+// the stage's impulse response (sampled on a grid long enough to hold it) cut where the rest
+// would change a random bit stream of 1 V swing at the cascade's output by less than its share
+// of kHistoryErrorPerVolt (the later stages' low-frequency gain taken into account). What the
+// sampled response rings before time zero cannot wait for inputs still to come: it is added to
+// the tap at time zero, which keeps the stage's DC gain.
+std::vector<std::vector<double>> CascadeStageTaps(const std::vector<StageResponse>& stages,
+                                                  double sampleInterval, double samplesPerBit);
+
 }  // namespace v10kx_ami_rx

@@ -76,9 +76,3 @@ std::vector<double> FitAmplitudeCurve(const std::vector<double>& x, const std::v
     std::transform(x.begin(), x.end(), scaled.begin(), [xScale](double v) { return v * xScale; });
     return FitPolynomial(scaled, y, kAmplitudeFitCoefficients);
 }
-
-double EvaluatePolynomial(const std::vector<double>& coefficients, double x) {
-    double value = 0.0;
-    for (auto it = coefficients.rbegin(); it != coefficients.rend(); ++it) value = value * x + *it;
-    return value;
-}

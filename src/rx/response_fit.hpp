@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "engine/numeric_tools.hpp"  // EvaluatePolynomial, for the fits' users
+
 // Singular values below this fraction of the largest are dropped (the machine epsilon).
 inline constexpr double kFitTolerance = 2.220446049250313e-16;
 // Amplitude curves are fitted with a degree-13 polynomial.
@@ -19,6 +21,3 @@ std::vector<double> FitPolynomial(const std::vector<double>& x, const std::vecto
 // Fit of y against x scaled by `xScale` (the inputs of a curve seen through a gain).
 std::vector<double> FitAmplitudeCurve(const std::vector<double>& x, const std::vector<double>& y,
                                       double xScale);
-
-// Value of the polynomial with ascending coefficients at x (Horner's rule).
-double EvaluatePolynomial(const std::vector<double>& coefficients, double x);

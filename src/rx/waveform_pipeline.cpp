@@ -51,9 +51,19 @@ std::int32_t AmiRxFFTMult::GetWave(double* wave, long wave_size, double* clock_t
 
     try {
         AmiModel::GetWave(wave, wave_size, clock_times);
-        // A block after a failed reconfiguration has the new length but the old chain; a block
-        // as long as the impulse may still have the impulse's too short history.
-        if (!ConfiguredForWaveform()) Configure();
+        // A block as long as the impulse takes the length rule again only where the impulse's
+        // grid leaves less history than the stage responses need; a block after a failed
+        // reconfiguration has the new length but not the chain for it.
+        if (!ConfiguredForWaveform()) {
+            const bool ruleHolds =
+                fftSize > 0 && static_cast<std::int64_t>(padSize) + rowSize == fftSize &&
+                (stageResponses.empty() || padSize >= HistoryNeeded() + LookAheadNeeded());
+            if (ruleHolds) {
+                ConfigureWaveform();
+            } else {
+                Configure();
+            }
+        }
         // The block is filtered on a copy and handed back only when everything succeeded.
         blockBuffer_.assign(wave, wave + wave_size);
         FilterBlock(blockBuffer_.data(), false, blockClockTimes_);

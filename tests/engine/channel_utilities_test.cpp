@@ -208,6 +208,9 @@ TEST(NumericTools, EvaluatePolynomialBuildsPowersInOrder) {
     Vec xs{0, 1, -1};
     EvaluatePolynomial({1, 2, 3}, xs);
     EXPECT_EQ(xs, (Vec{1, 6, 2}));
+    // A tiny high-order coefficient at a large abscissa: 1e-300 * (1e200)^2 = 1e100, although
+    // the power alone would overflow.
+    EXPECT_DOUBLE_EQ(EvaluatePolynomial({0, 0, 1e-300}, 1e200), 1e100);
 }
 
 TEST(NumericTools, InterpolateClampedHoldsTheEndValuesInBothDirections) {

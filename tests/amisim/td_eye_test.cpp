@@ -220,3 +220,31 @@ TEST(TdEye, QuarterEyesShowAnEyeStillOpening) {
     EXPECT_NEAR(third.eyeHeight, 0.6 * (0.5 + 0.5 * 4050.0 / 8000), 0.01);
     EXPECT_NEAR(last.eyeHeight, 0.6 * (0.5 + 0.5 * 6025.0 / 8000), 0.01);
 }
+
+TEST(TdEye, PictureIsNoMoreOpenThanTheMeasurementWithJitterAndSlopedEdges) {
+    // edges that ramp over the whole bit and sampling instants moved by duty-cycle and random
+    // jitter: each trace is drawn around its own instant, so the picture's centre column holds
+    // the traces at the measured levels (a trace may move further in within the column)
+    auto bits = prbsBits(6000);
+    std::vector<double> w(bits.size() * kSpb, 0.0);
+    for (std::size_t k = 1; k < bits.size(); ++k) {
+        const double a = bits[k - 1] ? 0.4 : -0.4, b = bits[k] ? 0.4 : -0.4;
+        for (int i = 0; i < kSpb; ++i)
+            w[k * kSpb + static_cast<std::size_t>(i)] = a + (b - a) * (i + 1.0) / kSpb;
+    }
+    TdEyeOptions o = options();
+    o.jitter.dcd = 0.1 * kBit;
+    o.jitter.rjRms = 0.02 * kBit;
+    for (bool clocks : {false, true}) {
+        const TdEyeResult r = feed(bits, w, clocks, o);
+        ASSERT_GT(r.pictureRows, 0);
+        const int rows = r.pictureRows;
+        auto rowOf = [&](double v) {
+            return static_cast<std::size_t>((v - r.vMin) / (r.vMax - r.vMin) * rows);
+        };
+        const std::size_t centre = static_cast<std::size_t>(r.pictureColumns / 2);
+        auto cell = [&](std::size_t row) { return r.picture[centre * rows + row]; };
+        EXPECT_GT(cell(rowOf(r.levelOneMin)), 0.0) << "clock times " << clocks;
+        EXPECT_GT(cell(rowOf(r.levelZeroMax)), 0.0) << "clock times " << clocks;
+    }
+}

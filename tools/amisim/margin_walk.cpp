@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <sstream>
+#include <stdexcept>
 
 #include "amisim/kit_files.hpp"
 #include "amisim/link_sim.hpp"
@@ -126,23 +127,30 @@ MarginWalk walkMargin(const LinkConfig& cfg, const LinkResult& res) {
     MarginStep jitter = step("td_jitter", "with the models' jitter", "time domain",
                              "the same with the models' jitter on the edges and the sampling "
                              "instants");
-    v.tdJitter = false;
-    const LinkResult noJitter = runLink(v);
-    curves.eyeHeight = noJitter.td->eyeHeight;
+    // A variant that fails leaves its step unmeasured, with the reason; the run stands.
+    auto runVariant = [&](bool withJitter, MarginStep& st) -> std::optional<LinkResult> {
+        v.tdJitter = withJitter;
+        try {
+            LinkResult r = runLink(v);
+            st.eyeHeight = r.td->eyeHeight;
+            st.measured = true;
+            return r;
+        } catch (const std::exception& e) {
+            st.note = std::string("could not be run: ") + e.what();
+            return std::nullopt;
+        }
+    };
     curves.phaseUi = meanPhase;
-    curves.measured = true;
-    if (res.adaptedGains && noJitter.adaptedGains &&
-        (res.adaptedGains->ac != noJitter.adaptedGains->ac ||
-         res.adaptedGains->dc != noJitter.adaptedGains->dc ||
-         res.adaptedGains->vga != noJitter.adaptedGains->vga))
+    const std::optional<LinkResult> noJitter = runVariant(false, curves);
+    if (noJitter && res.adaptedGains && noJitter->adaptedGains &&
+        (res.adaptedGains->ac != noJitter->adaptedGains->ac ||
+         res.adaptedGains->dc != noJitter->adaptedGains->dc ||
+         res.adaptedGains->vga != noJitter->adaptedGains->vga))
         w.notes.push_back(
             "the receiver's adaptation chose other gains in the time-domain variants than in "
             "the run: their steps include that difference");
     if (cfg.tdJitter) {
-        v.tdJitter = true;
-        const LinkResult withJitter = runLink(v);
-        jitter.eyeHeight = withJitter.td->eyeHeight;
-        jitter.measured = true;
+        runVariant(true, jitter);
     } else {
         jitter.eyeHeight = curves.eyeHeight;
         jitter.note = "the run has no time-domain jitter (--no-td-jitter)";

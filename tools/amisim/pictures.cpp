@@ -267,13 +267,14 @@ void tdEyePicture(const std::string& path, const LinkResult& res, const std::str
     centre.width = 1.0;
     centre.dashed = true;
     centre.label = "sampling point";
-    // the measured opening at the sampling instant: the lowest "1" and the highest "0"
+    // the measured opening at the sampling instant: the lowest "1" and the highest "0", as
+    // ticks either side of the centre column, which stays visible (the traces that set the
+    // opening may touch it in that column alone)
     Curve opening;
-    const double tick = 0.06;
-    opening.x = {-tick, tick, kNaN, -tick, tick, kNaN, 0, 0};
-    opening.y = {t.levelOneMin * 1e3,  t.levelOneMin * 1e3,  kNaN,
-                 t.levelZeroMax * 1e3, t.levelZeroMax * 1e3, kNaN,
-                 t.levelZeroMax * 1e3, t.levelOneMin * 1e3};
+    const double near = 0.012, far = 0.12;
+    const double one = t.levelOneMin * 1e3, zero = t.levelZeroMax * 1e3;
+    opening.x = {-far, -near, kNaN, near, far, kNaN, -far, -near, kNaN, near, far};
+    opening.y = {one, one, kNaN, one, one, kNaN, zero, zero, kNaN, zero, zero};
     opening.colour = Rgb{0.9, 0.1, 0.1};
     opening.width = 2.0;
     opening.label = "measured opening " + fmt("%.1f mV", t.opening * 1e3);

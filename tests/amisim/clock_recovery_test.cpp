@@ -51,3 +51,37 @@ TEST(ClockRecovery, ClockAtTheBitTimeFromTheStartAndTooFewTimes) {
     EXPECT_FALSE(one.lockBit.has_value());
     EXPECT_EQ(one.meanPeriod, 0.0);
 }
+
+namespace {
+// Clock times at the bit time after `settle` periods 1 % slow, with the periods in
+// [spikeFrom, spikeFrom + spikeLength) `spikePpm` off, and the rest `wander` ppm off growing
+// linearly over the run (a loop that never settles).
+ClockRecoveryResult runWith(std::size_t settle, std::size_t total, std::size_t spikeFrom,
+                            std::size_t spikeLength, double spikePpm, double wander = 0) {
+    ClockRecoveryStats stats(kBit);
+    std::vector<double> times;
+    double t = 0;
+    for (std::size_t i = 0; i < total; ++i) {
+        times.push_back(t);
+        double ppm = wander * static_cast<double>(i) / static_cast<double>(total);
+        if (i >= spikeFrom && i < spikeFrom + spikeLength) ppm += spikePpm;
+        t += kBit * (i < settle ? 1.01 : 1 + ppm * 1e-6);
+    }
+    stats.add(times);
+    return stats.finish();
+}
+}  // namespace
+
+TEST(ClockRecovery, OneExcursionDoesNotMoveTheLockButAWanderingLoopNeverSettles) {
+    // a loop that settles after 4000 bits, with one 32-bit excursion of 115 ppm at bit 91 700
+    // of 100 000: the window means see it as one window 115 ppm off (beyond the 100 ppm band)
+    const ClockRecoveryResult spike = runWith(4000, 100000, 91712, 32, 115);
+    ASSERT_TRUE(spike.lockBit.has_value());
+    EXPECT_EQ(*spike.lockBit, 4000u);  // the first window wholly after the slow periods
+    // without the excursion the same
+    EXPECT_EQ(*runWith(4000, 100000, 0, 0, 0).lockBit, *spike.lockBit);
+    // a period drifting by 1 % over the run: its last quarter alone spreads far beyond any
+    // lock band
+    const ClockRecoveryResult wandering = runWith(0, 100000, 0, 0, 0, 10000);
+    EXPECT_FALSE(wandering.lockBit.has_value());
+}

@@ -5,7 +5,10 @@
 // a receiver that adapts to its channel), and, as a receiver, returns clock times (clock 1) one bit
 // apart from its first block, or with a period (clock_ppm p) ppm off the bit time after a start of
 // (clock_settle n) bits 1 % off; reports two DFE taps after every block (taps 1) settling
-// towards 50 mV and -20 mV; and states adapted gains (adapt 1). Its jitter outputs are
+// towards 50 mV and -20 mV; and states adapted gains (adapt 1). As a receiver it reports its lock
+// detector's lock bit (lock_at n: n once n bits have passed, -1 before; -1: never) and
+// (dropped d) lost clock times after every block when asked, and its gain can grow from a fifth to
+// full over the first (gain_settle n) bits, as an equaliser still adapting. Its jitter outputs are
 // (rj r) rms and (dcd d), default 1 ps and no duty-cycle distortion (2 ps for the receiver).
 #include <cmath>
 #include <cstdint>
@@ -22,6 +25,7 @@ struct FakeModel {
     double gain = 1.0, limit = 0.0, ppm = 0.0;
     bool clock = false, taps = false;
     double settleBits = 0;
+    double lockAt = -2, dropped = -1, gainSettle = 0;
     double sampleInterval = 0, bitTime = 0;
     std::uint64_t samples = 0;
     double nextClock = 0;
@@ -35,8 +39,14 @@ double numberAfter(const char* params, const char* key, double fallback) {
 }
 
 void process(FakeModel& m, double* wave, std::int32_t size) {
+    const double samplesPerBit = m.bitTime / m.sampleInterval;
     for (std::int32_t i = 0; i < size; ++i) {
         wave[i] *= m.gain;
+        if (m.gainSettle > 0) {
+            const double bit =
+                static_cast<double>(m.samples + static_cast<std::uint64_t>(i)) / samplesPerBit;
+            wave[i] *= 0.2 + 0.8 * std::fmin(1.0, bit / m.gainSettle);
+        }
         if (m.limit > 0) wave[i] = std::fmax(-m.limit, std::fmin(m.limit, wave[i]));
     }
 }
@@ -60,6 +70,9 @@ FAKE_EXPORT std::int32_t AMI_Init(double* impulse, std::int32_t rowSize, std::in
     m->ppm = numberAfter(params, "(clock_ppm ", 0.0);
     m->settleBits = numberAfter(params, "(clock_settle ", 0.0);
     m->taps = numberAfter(params, "(taps ", 0.0) != 0.0;
+    m->lockAt = numberAfter(params, "(lock_at ", -2.0);
+    m->dropped = numberAfter(params, "(dropped ", -1.0);
+    m->gainSettle = numberAfter(params, "(gain_settle ", 0.0);
     m->sampleInterval = dt;
     m->bitTime = bitTime;
     if (numberAfter(params, "(crash ", 0.0) != 0.0) std::abort();
@@ -124,15 +137,23 @@ FAKE_EXPORT std::int32_t AMI_GetWave(double* wave, std::int32_t size, double* cl
     }
     clockTimes[n] = -1.0;
     m->samples += static_cast<std::uint64_t>(size);
+    std::string reports;
     if (m->taps) {
         const double settle = 1.0 - std::exp(-end / (2000 * m->bitTime));
         const double w1 = 0.05 * settle, w2 = -0.02 * settle;
         char buf[160];
-        std::snprintf(buf, sizeof buf, "(%s\n (tap_1 %d %f) (tap_2 %d %f))\n", kRoot,
+        std::snprintf(buf, sizeof buf, " (tap_1 %d %f) (tap_2 %d %f)",
                       static_cast<int>(std::lround(w1 * 1000)), w1,
                       static_cast<int>(std::lround(w2 * 1000)), w2);
-        m->out = buf;
+        reports += buf;
     }
+    if (m->lockAt > -2) {
+        const double bits = end / m->bitTime;
+        const long long lock = m->lockAt >= 0 && bits >= m->lockAt ? std::llround(m->lockAt) : -1;
+        reports += " (cdr_lock_bit " + std::to_string(lock) + ")";
+    }
+    if (m->dropped >= 0) reports += " (clock_times_dropped " + std::to_string(m->dropped) + ")";
+    if (!reports.empty()) m->out = std::string("(") + kRoot + "\n" + reports + ")\n";
     *paramsOut = m->out.data();
     return 1;
 }

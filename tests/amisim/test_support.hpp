@@ -53,6 +53,9 @@ struct FakeKit {
     (taps (Usage In) (Type Integer) (List 0 1) (Default 0))
     (clock_ppm (Usage In) (Type Float) (Default 0))
     (clock_settle (Usage In) (Type Integer) (Default 0))
+    (lock_at (Usage In) (Type Integer) (Default -2))
+    (dropped (Usage In) (Type Integer) (Default -1))
+    (gain_settle (Usage In) (Type Integer) (Default 0))
     (corner (Usage In) (Type Integer) (List 0 1 2) (List_Tip "TT" "FF" "SS") (Default 0))
     (clock (Usage In) (Type Integer) (List 0 1) (Default 0)))))");
         cfg.lossDb = 0;

@@ -8,6 +8,7 @@ namespace amisim {
 namespace {
 constexpr double kMinBandPpm = 100.0;
 constexpr double kBandSigmas = 4.0;
+constexpr double kMaxBandPpm = 2000.0;
 }  // namespace
 
 ClockRecoveryStats::ClockRecoveryStats(double bitTime, int window)
@@ -51,10 +52,20 @@ ClockRecoveryResult ClockRecoveryStats::finish() const {
         var /= static_cast<double>(tail);
         const double band = std::max(kBandSigmas * std::sqrt(var), kMinBandPpm * 1e-6 * mean);
         r.bandPpm = band / mean * 1e6;
+        // the median of 5 neighbouring windows: a spike of one or two windows is not a
+        // loss of lock
+        std::vector<double> smooth(m);
+        for (std::size_t i = 0; i < m; ++i) {
+            const std::size_t from = i >= 2 ? i - 2 : 0, to = std::min(m, i + 3);
+            std::vector<double> v(windowMeans_.begin() + static_cast<long>(from),
+                                  windowMeans_.begin() + static_cast<long>(to));
+            std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+            smooth[i] = v[v.size() / 2];
+        }
         std::size_t lockWindow = 0;
         for (std::size_t i = 0; i < m; ++i)
-            if (std::abs(windowMeans_[i] - mean) > band) lockWindow = i + 1;
-        if (lockWindow < m) {
+            if (std::abs(smooth[i] - mean) > band) lockWindow = i + 1;
+        if (lockWindow < m - tail && r.bandPpm <= kMaxBandPpm) {
             r.lockBit =
                 static_cast<std::uint64_t>(lockWindow) * static_cast<std::uint64_t>(window_);
             r.lockTime = windowStarts_[lockWindow] - first_;

@@ -13,11 +13,17 @@ struct ClockRecoveryResult {
     double ppm = 0;         // (meanPeriod - bit time) / bit time, parts per million
     double overallMeanPeriod = 0;
     // Lock: the first clock time after which the recovered period, averaged over windows of
-    // `window` bits, stays within the band around its final mean (the mean over the last
-    // quarter of the windows). The band is the larger of 4 standard deviations of the window
-    // averages over that last quarter and 100 ppm of the final mean.
+    // `window` bits and then taken as the median of 5 neighbouring windows (so that a single
+    // excursion of a window or two cannot move it), stays within the band around its final
+    // mean (the mean over the last quarter of the windows). The band is the larger of 4
+    // standard deviations of the window averages over that last quarter and 100 ppm of the
+    // final mean. A loop that first stays in the band within that last quarter, or whose band
+    // exceeds 2000 ppm, never settled: lockBit stays empty.
+    // When the receiver reports its own lock detector's verdict, lockBit is that instead
+    // (lockFromReceiver).
     std::optional<std::uint64_t> lockBit;  // index of that clock time (decided bits since start)
-    double lockTime = 0;                   // seconds from the first clock time
+    bool lockFromReceiver = false;
+    double lockTime = 0;  // seconds from the first clock time
     double bandPpm = 0;
     int window = 0;
     std::vector<double> windowBit;     // centre of each window, in clock times from the first

@@ -43,7 +43,7 @@ struct Options {
     KitFiles given;
     std::vector<std::string> tx, rx, sweeps;
     bool noTdJitter = false, strict = false, listParams = false, showMessages = false,
-         quiet = false;
+         quiet = false, noMarginWalk = false;
 };
 
 std::string trim(const std::string& s) {
@@ -142,7 +142,12 @@ void addOptions(CLI::App& app, Options& o) {
     app.add_option("--rx-ami", o.given.rxAmi, "Receiver .ami file (default: from the kit)");
     app.add_flag("--no-td-jitter", o.noTdJitter,
                  "Leave the models' jitter out of the time-domain simulation");
-    app.add_flag("--strict", o.strict, "Exit with status 1 when a model reports any warning");
+    app.add_flag("--strict", o.strict,
+                 "Exit with status 1 when a model reports any warning or the time-domain eye "
+                 "has not settled");
+    app.add_flag("--no-margin-walk", o.noMarginWalk,
+                 "Skip the runs that explain the gap between the statistical and the "
+                 "time-domain eye (they take about twice the time-domain run)");
     app.add_flag("--list-params", o.listParams,
                  "Print each model's parameters (types, ranges, defaults, meanings) and exit");
     app.add_flag("--show-messages", o.showMessages,
@@ -234,6 +239,7 @@ LinkConfig makeConfig(const CLI::App& app, Options& o) {
         }
     }
     cfg.tdJitter = !o.noTdJitter;
+    cfg.marginWalk = !o.noMarginWalk;
     cfg.quiet = o.quiet;
     for (const std::string& s : o.tx) cfg.txOverrides.push_back(parseOverride(s));
     for (const std::string& s : o.rx) cfg.rxOverrides.push_back(parseOverride(s));
@@ -306,7 +312,11 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
             // the full run, in the modes asked for, at the best point
             if (sweep->best) cfg = withPointValues(cfg, axes, sweep->points[*sweep->best].values);
         }
-        const LinkResult res = runLink(cfg);
+        const LinkResult res = [&] {
+            LinkResult r = runLink(cfg);
+            if (cfg.marginWalk && r.stat && r.td) r.marginWalk = walkMargin(cfg, r);
+            return r;
+        }();
 
         removeOwnedFiles(o.out);
         const SweepResult* sw = sweep ? &*sweep : nullptr;
@@ -321,6 +331,11 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
         out << "  report: " << (fs::path(o.out) / outfile::kReportJson).string() << ", "
             << (fs::path(o.out) / outfile::kReportHtml).string() << "\n";
         out.flush();
+        if (o.strict && res.settling && !res.settling->settled) {
+            err << "amisim: error: --strict: the time-domain eye has not settled (see the "
+                   "warning above)\n";
+            return 1;
+        }
         const std::size_t modelWarningCount = modelWarnings(res).size();
         if (o.strict && modelWarningCount > 0) {
             err << "amisim: error: --strict: the models reported " << modelWarningCount

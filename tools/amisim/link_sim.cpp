@@ -24,6 +24,8 @@ constexpr int kRowPaddingBits = 64;
 // A waveform peak above this share of the receiver's output range counts as reaching it.
 constexpr double kLimitShare = 0.9;
 constexpr int kFrequencyPoints = 300;
+// Below this the eye's sampling instants and edges are too coarse to trust.
+constexpr int kMinTrustedSamplesPerBit = 8;
 
 std::string num(double v, int precision = 4) {
     std::ostringstream os;
@@ -69,6 +71,20 @@ void collectModelWarnings(ModelRun& run) {
     run.paramsValid = paramsValid(run.parametersOut);
     if (run.paramsValid == false)
         run.warnings.push_back("Params_Valid False: the model repaired at least one setting");
+}
+
+// The receiver's lock and lost-clock-time reports, when its output parameters carry them.
+void readClockReports(const std::string& parametersOut, std::optional<std::int64_t>& lockBit,
+                      std::optional<std::uint64_t>& dropped) {
+    if (parametersOut.find("cdr_lock_bit") == std::string::npos &&
+        parametersOut.find("clock_times_dropped") == std::string::npos)
+        return;
+    const std::map<std::string, double> out = numericOutputs(parametersOut);
+    if (auto it = out.find("cdr_lock_bit"); it != out.end() && std::isfinite(it->second))
+        lockBit = it->second < 0 ? -1 : static_cast<std::int64_t>(std::llround(it->second));
+    if (auto it = out.find("clock_times_dropped");
+        it != out.end() && it->second >= 0 && std::isfinite(it->second))
+        dropped = static_cast<std::uint64_t>(std::llround(it->second));
 }
 
 bool declaresFalse(const AmiModelFile& f, const std::string& name) {
@@ -211,7 +227,14 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
     const std::uint64_t modelIgnore = std::max(ignoreBitsOf(txFile), ignoreBitsOf(rxFile));
     std::uint64_t ignore = cfg.ignoreBits ? *cfg.ignoreBits : modelIgnore > 0 ? modelIgnore : 1000;
     if (cfg.runTd) {
-        if (!cfg.ignoreBits) ignore = std::min(ignore, cfg.bits / 2);
+        if (!cfg.ignoreBits && ignore > cfg.bits / 2) {
+            res.warnings.push_back("the models ask for " + std::to_string(ignore) +
+                                   " bits to be ignored (Ignore_Bits), more than half the " +
+                                   std::to_string(cfg.bits) + " bits simulated: only " +
+                                   std::to_string(cfg.bits / 2) + " are ignored; run --bits " +
+                                   std::to_string(2 * ignore) + " or more to measure after them");
+            ignore = cfg.bits / 2;
+        }
         for (const AmiModelFile* f : {&txFile, &rxFile})
             if (declaresFalse(*f, "GetWave_Exists"))
                 throw std::runtime_error("model " + f->rootName +
@@ -322,6 +345,7 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
         eo.jitter = res.tdRxJitter;
         eo.seed = cfg.seed * 0x9E3779B97F4A7C15ull + 1;
         eo.sensitivity = res.sensitivity;
+        eo.fixedPhaseUi = cfg.tdSamplingPhaseUi;
         // the largest level the linear link can reach, with room for the models' own overshoot
         double reach = 0;
         const std::size_t step = static_cast<std::size_t>(spb);
@@ -343,6 +367,8 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
             std::uint64_t first = 0, n = 0;
             std::string rxParametersOut;
         };
+        std::optional<std::int64_t> lockReport;
+        std::optional<std::uint64_t> droppedReport;
         constexpr std::uint64_t kSlots = 4;
         std::array<Slot, kSlots> slots;
         const std::uint64_t blockBits = static_cast<std::uint64_t>(cfg.blockBits);
@@ -376,12 +402,13 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
                 worker.waitFor(convolvedTicket);
                 rx->getWave(s.wave, s.clocks);
                 s.rxParametersOut = rx->lastParametersOut();
-                worker.submit([&s, &eye, &cdr, &res] {
+                worker.submit([&s, &eye, &cdr, &res, &lockReport, &droppedReport] {
                     eye.addBlock(s.wave, s.clocks);
                     cdr.add(s.clocks);
                     std::vector<DfeTap> reported = dfeTapReport(s.rxParametersOut);
                     if (!reported.empty())
                         res.dfeTaps.push_back(DfeTapSnapshot{s.first + s.n, std::move(reported)});
+                    readClockReports(s.rxParametersOut, lockReport, droppedReport);
                 });
                 progress.update(s.first + s.n);
             }
@@ -394,6 +421,31 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
         res.tdIgnoreBits = ignore;
         res.td = eye.finish();
         if (res.td->clockTimes > 1) res.clock = cdr.finish();
+        res.rxLockBit = lockReport;
+        res.rxClockTimesDropped = droppedReport;
+        if (res.clock && lockReport) {
+            // the receiver's lock detector knows better than the period seen from outside
+            res.clock->lockFromReceiver = true;
+            res.clock->lockBit.reset();
+            res.clock->lockTime = 0;
+            if (*lockReport >= 0) {
+                res.clock->lockBit = static_cast<std::uint64_t>(*lockReport);
+                res.clock->lockTime = static_cast<double>(*lockReport) * res.bitTime;
+            }
+        }
+        if (droppedReport && *droppedReport > 0)
+            res.warnings.push_back("the receiver could not deliver " +
+                                   std::to_string(*droppedReport) +
+                                   " clock times (its clock_times_dropped): the eye sampled at "
+                                   "its clock times misses those bits");
+        if (spb < kMinTrustedSamplesPerBit)
+            res.warnings.push_back(
+                "the time-domain eye is sampled at " + std::to_string(spb) +
+                " samples per bit, too coarsely to trust (edges and sampling instants move by "
+                "whole samples): use --samples-per-bit " +
+                std::to_string(kMinTrustedSamplesPerBit) + " or more");
+        res.settling = checkSettling(*res.td, res.clock, cfg.bits, ignore);
+        if (!res.settling->settled) res.warnings.push_back(res.settling->warning);
         res.tx.lastParametersOut = tx->lastParametersOut();
         res.rx.lastParametersOut = rx->lastParametersOut();
         res.tx.console = tx->console();

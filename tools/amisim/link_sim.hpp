@@ -12,8 +12,10 @@
 #include "amisim/channel.hpp"
 #include "amisim/channel_checks.hpp"
 #include "amisim/clock_recovery.hpp"
+#include "amisim/eye_settling.hpp"
 #include "amisim/frequency_response.hpp"
 #include "amisim/kit_files.hpp"
+#include "amisim/margin_walk.hpp"
 #include "amisim/model_messages.hpp"
 #include "amisim/port_detection.hpp"
 #include "amisim/stat_eye.hpp"
@@ -58,6 +60,10 @@ struct LinkConfig {
     // The figures are the same either way; false runs everything on the calling thread.
     bool pipelineTd = true;
     bool frequencyResponse = true;  // compute the parts' frequency responses
+    // Without clock times from the receiver the time-domain eye is sampled at this phase from
+    // the bit centre (UI) rather than at the best one.
+    std::optional<double> tdSamplingPhaseUi;
+    bool marginWalk = true;  // the top-level run explains the gap between its two eyes
     std::vector<ParamOverride> txOverrides, rxOverrides;
     bool quiet = false;
 };
@@ -127,6 +133,13 @@ struct LinkResult {
     std::optional<LinkFrequencyResponse> frequency;
     std::optional<OutputRange> rxOutputRange;
     bool rxOutputLimited = false;  // the time-domain waveform reached the receiver's range
+    // The receiver's own reports after its last AMI_GetWave, where it gives them: the bit at
+    // which its lock detector entered lock (-1: unlocked) and the clock times it could not
+    // deliver.
+    std::optional<std::int64_t> rxLockBit;
+    std::optional<std::uint64_t> rxClockTimesDropped;
+    std::optional<SettlingCheck> settling;  // time domain: has the eye settled?
+    std::optional<MarginWalk> marginWalk;   // from the statistical to the time-domain eye
 };
 
 // Runs the link; throws std::runtime_error (or a subclass) with a clear message on any

@@ -15,10 +15,11 @@ namespace fs = std::filesystem;
 const std::vector<std::string>& ownedFileNames() {
     using namespace outfile;
     static const std::vector<std::string> names{
-        kReportJson,   kReportHtml,     kEyeStatistical,    kEyeTimeDomain,  kPulseResponse,
-        kChannelPulse, kChannelImpulse, kFrequencyResponse, kBathtub,        kClockPeriod,
-        kDfeTaps,      kSweepPicture,   kEyeContourCsv,     kBathtubStatCsv, kBathtubTdCsv,
-        kCursorsCsv,   kFrequencyCsv,   kClockCsv,          kDfeTapsCsv,     kSweepCsv};
+        kReportJson,       kReportHtml,     kEyeStatistical,    kEyeTimeDomain,  kPulseResponse,
+        kChannelPulse,     kChannelImpulse, kFrequencyResponse, kBathtub,        kClockPeriod,
+        kDfeTaps,          kSweepPicture,   kEyeContourCsv,     kBathtubStatCsv, kBathtubTdCsv,
+        kCursorsCsv,       kFrequencyCsv,   kClockCsv,          kDfeTapsCsv,     kSweepCsv,
+        kMarginWalkPicture};
     return names;
 }
 

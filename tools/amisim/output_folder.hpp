@@ -27,6 +27,7 @@ inline constexpr const char* kFrequencyCsv = "frequency_response.csv";
 inline constexpr const char* kClockCsv = "clock_period.csv";
 inline constexpr const char* kDfeTapsCsv = "dfe_taps.csv";
 inline constexpr const char* kSweepCsv = "sweep.csv";
+inline constexpr const char* kMarginWalkPicture = "margin_walk.png";
 }  // namespace outfile
 
 // Every file name a run may write.

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "amisim/cursors.hpp"
+#include "amisim/margin_report.hpp"
 #include "amisim/output_folder.hpp"
 #include "amisim/plots.hpp"
 #include "amisim/report.hpp"
@@ -266,12 +267,21 @@ void tdEyePicture(const std::string& path, const LinkResult& res, const std::str
     centre.width = 1.0;
     centre.dashed = true;
     centre.label = "sampling point";
-    // every cell a single trace crosses stays on the scale: the rare traces bound the eye
-    double peak = 1;
-    for (double v : t.picture) peak = std::max(peak, v);
-    const double decades = std::max(1.0, std::ceil(std::log10(peak) + 0.01));
-    plotDensity(path, t.picture, t.pictureColumns, t.pictureRows, a, decades, {centre},
-                "log10 trace density, relative to the peak");
+    // the measured opening at the sampling instant: the lowest "1" and the highest "0", as
+    // ticks either side of the centre column, which stays visible (the traces that set the
+    // opening may touch it in that column alone)
+    Curve opening;
+    const double near = 0.012, far = 0.12;
+    const double one = t.levelOneMin * 1e3, zero = t.levelZeroMax * 1e3;
+    opening.x = {-far, -near, kNaN, near, far, kNaN, -far, -near, kNaN, near, far};
+    opening.y = {one, one, kNaN, one, one, kNaN, zero, zero, kNaN, zero, zero};
+    opening.colour = Rgb{0.9, 0.1, 0.1};
+    opening.width = 2.0;
+    opening.label = "measured opening " + fmt("%.1f mV", t.opening * 1e3);
+    // the scale reaches a single trace per pixel: the rare traces that bound the eye show
+    plotDensity(path, t.picture, t.pictureColumns, t.pictureRows, a, traceScaleDecades(t.picture),
+                {centre, opening},
+                "log10 traces per pixel, relative to the peak (lowest colour: one trace)");
 }
 
 void bathtubPicture(const std::string& path, const LinkConfig& cfg, const LinkResult& res,
@@ -505,6 +515,9 @@ std::vector<std::string> writePictures(const std::string& outDir, const LinkConf
         add(outfile::kDfeTaps, [&](const std::string& p) { dfePicture(p, res, sub); });
     if (sweep)
         add(outfile::kSweepPicture, [&](const std::string& p) { sweepPicture(p, *sweep, sub); });
+    if (res.marginWalk && !res.marginWalk->steps.empty())
+        add(outfile::kMarginWalkPicture,
+            [&](const std::string& p) { marginWalkPicture(p, *res.marginWalk, sub); });
     return names;
 }
 

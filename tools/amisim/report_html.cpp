@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "amisim/margin_report.hpp"
 #include "amisim/output_folder.hpp"
 #include "amisim/report.hpp"
 
@@ -143,7 +144,10 @@ std::string htmlReport(const json& r, const std::string& outDir) {
                 number(c.value("ppm", 0.0), "%+.1f ppm") +
                 (c.value("locked", false)
                      ? ", locked after " + std::to_string(c["lock_bit"].get<long long>()) + " bits"
-                     : ", not locked"));
+                     : ", never settled") +
+                (c.value("lock_source", std::string()) == "receiver"
+                     ? " (the receiver's lock detector)"
+                     : ""));
     }
     if (r["rx"].contains("adapted_gains")) {
         const json& g = r["rx"]["adapted_gains"];
@@ -167,6 +171,8 @@ std::string htmlReport(const json& r, const std::string& outDir) {
         row("Best sweep point", v + number(best.value("eye_height", 0.0) * 1e3, "(%.2f mV)"));
     }
     h << "</table>\n";
+
+    h << marginWalkHtml(r);
 
     h << "<h2>Warnings</h2>\n";
     const json warnings = r.value("warnings", json::array());

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "amisim/cursors.hpp"
+#include "amisim/margin_report.hpp"
 #include "amisim/report.hpp"
 
 namespace amisim {
@@ -198,6 +199,11 @@ nlohmann::json makeReport(const LinkConfig& cfg, const LinkResult& res, const Ru
             {"seconds", res.tdSeconds},
             {"bits_per_second",
              res.tdSeconds > 0 ? static_cast<double>(res.tdBits) / res.tdSeconds : 0.0}};
+        td["level_one_min"] = t.levelOneMin;
+        td["level_zero_max"] = t.levelZeroMax;
+        td["mean_phase_ui"] = t.meanPhaseUi;
+        td["picture_traces"] = t.pictureTraces;
+        if (res.settling) td["settling"] = settlingJson(*res.settling, t);
         if (res.rxOutputRange)
             td["rx_output_range"] = {{"low", res.rxOutputRange->low},
                                      {"high", res.rxOutputRange->high},
@@ -216,12 +222,21 @@ nlohmann::json makeReport(const LinkConfig& cfg, const LinkResult& res, const Ru
             {"lock_time", c.lockBit ? nlohmann::json(c.lockTime) : nlohmann::json()},
             {"band_ppm", c.bandPpm},
             {"window_bits", c.window},
+            {"lock_source", c.lockFromReceiver ? "receiver" : "clock_period"},
             {"lock_rule",
-             "first clock time after which the period, averaged over windows of window_bits "
-             "bits, stays within band_ppm of its mean over the last quarter of the run (band: "
-             "4 standard deviations of those window means, at least 100 ppm); mean_period and "
-             "ppm are taken after lock"}};
+             c.lockFromReceiver
+                 ? "the bit at which the receiver's lock detector entered its last locked state "
+                   "(its cdr_lock_bit); not locked when it reports -1 at the end"
+                 : "first clock time after which the period, averaged over windows of "
+                   "window_bits bits and taken as the median of 5 neighbouring windows, stays "
+                   "within band_ppm of its mean over the last quarter of the run (band: 4 "
+                   "standard deviations of those window means, at least 100 ppm); never settled "
+                   "when that happens only within the last quarter or the band exceeds 2000 "
+                   "ppm; mean_period and ppm are taken after lock"}};
+        if (res.rxClockTimesDropped)
+            j["clock_recovery"]["clock_times_dropped"] = *res.rxClockTimesDropped;
     }
+    if (res.marginWalk) j["margin_walk"] = marginWalkJson(*res.marginWalk);
     if (!res.dfeTaps.empty()) {
         nlohmann::json finalTaps = nlohmann::json::array();
         for (const DfeTap& t : res.dfeTaps.back().taps)

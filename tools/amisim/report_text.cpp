@@ -43,6 +43,21 @@ std::string statisticalIncludes(const LinkResult& res) {
         "the channel impulse through both models' AMI_Init (linear: amplitude curves, DFE "
         "adaptation and clock recovery do not act on it); the models' jitter on the sampling "
         "phase (Tx_Rj and Rx_Rj as Gaussians, Tx_Dj and Tx_DCD + Rx_DCD as dual Diracs)";
+    // The receiver writes its DFE into the impulse when its taps are fixed, and when its CTLE
+    // adaptation ran and handed adapted taps over; an adaptive DFE alone learns only in the
+    // waveform.
+    const std::optional<double> dfe = rxSetting(res, "dfe.mode");
+    if (dfe) {
+        const std::optional<double> adapt = rxSetting(res, "ctle_mode");
+        if (*dfe == 0)
+            s += "; no DFE (it is off)";
+        else if (*dfe == 1)
+            s += "; the DFE at its fixed taps, in the impulse";
+        else if (adapt && *adapt == 1)
+            s += "; the DFE at the taps the receiver's adaptation handed over, in the impulse";
+        else
+            s += "; no DFE: the adaptive DFE learns only in the time domain";
+    }
     if (res.sensitivity > 0) s += "; twice Rx_Receiver_Sensitivity off the height";
     return s;
 }

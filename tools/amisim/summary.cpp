@@ -1,6 +1,7 @@
 // The summary a run prints on standard output.
 #include <iomanip>
 
+#include "amisim/margin_report.hpp"
 #include "amisim/report.hpp"
 
 namespace amisim {
@@ -52,12 +53,21 @@ void printSummary(std::ostream& os, const LinkConfig& cfg, const LinkResult& res
         os << "  clock recovery: mean period " << std::setprecision(4) << c.meanPeriod * 1e12
            << " ps (" << std::showpos << std::setprecision(1) << c.ppm << std::noshowpos
            << " ppm against the bit time), ";
+        const char* source =
+            c.lockFromReceiver ? "the receiver's lock detector" : "from the recovered period";
         if (c.lockBit)
             os << "locked after " << *c.lockBit << " bits (" << std::setprecision(2)
-               << c.lockTime * 1e9 << " ns)\n";
+               << c.lockTime * 1e9 << " ns, " << source << ")\n";
         else
-            os << "not locked\n";
+            os << "never settled (" << source << ")\n";
     }
+    if (res.settling)
+        os << "  settling: "
+           << (res.settling->settled ? "the eye has settled (third and last quarter agree, clock "
+                                       "locked before the first measured bit)"
+                                     : "NOT settled, see the warning below")
+           << "\n";
+    if (res.marginWalk) printMarginWalk(os, *res.marginWalk);
     if (!res.dfeTaps.empty()) {
         os << "  DFE taps at the end:";
         for (const DfeTap& t : res.dfeTaps.back().taps)

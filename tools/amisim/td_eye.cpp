@@ -11,8 +11,11 @@ namespace amisim {
 
 namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr std::uint64_t kPictureBits = 4000;
-constexpr int kPictureColumns = 256, kPictureRows = 256, kSubSteps = 8;
+// The picture is drawn over 3 UI (so that the best phase, found at the end, can still be
+// centred) on a voltage grid finer than the picture's rows.
+constexpr int kPictureColumns = 256, kPictureRows = 256;
+constexpr int kColumnsPerUi = kPictureColumns / 2, kDrawColumns = 3 * kColumnsPerUi;
+constexpr int kFineRows = 1024;
 
 // Counter-based random numbers: bit k's jitter depends on k and the seed only, whatever order
 // the bits are sampled in.
@@ -34,7 +37,24 @@ double openingOf(const auto& c) {
     if (c.n1 == 0 || c.n0 == 0) return -kInf;
     return c.min1 - c.max0;
 }
+
+// The latch at 0 V decides every bit right only when every "1" lies above +sensitivity and
+// every "0" below -sensitivity; the eye is then what lies between them less the latch's need.
+bool openAroundThreshold(const auto& c, double sensitivity) {
+    return c.n1 > 0 && c.n0 > 0 && c.min1 > sensitivity && c.max0 < -sensitivity;
+}
+
+double heightAroundThreshold(const auto& c, double sensitivity) {
+    return openAroundThreshold(c, sensitivity) ? c.min1 - c.max0 - 2 * sensitivity : 0.0;
+}
 }  // namespace
+
+double traceScaleDecades(const std::vector<double>& picture) {
+    double peak = 1;
+    for (double v : picture) peak = std::max(peak, v);
+    // a pixel holding one trace sits at log10(1 / peak), which must stay on the scale
+    return std::max(1.0, std::ceil(std::log10(peak) + 0.01));
+}
 
 TdEye::TdEye(const std::vector<bool>& bits, const TdEyeOptions& options)
     : bits_(bits), opt_(options), spb_(std::max(1, options.samplesPerBit)) {
@@ -43,14 +63,24 @@ TdEye::TdEye(const std::vector<bool>& bits, const TdEyeOptions& options)
     ColumnStats empty;
     empty.hist1.assign(kHistogramBins, 0);
     empty.hist0.assign(kHistogramBins, 0);
-    for (Sampler* s : {&nominal_, &clocked_})
+    const ColumnStats bare;  // the quarters need no histograms
+    for (Sampler* s : {&nominal_, &clocked_}) {
         s->stats.assign(2 * kShifts + 1,
                         std::vector<ColumnStats>(static_cast<std::size_t>(columns_), empty));
+        for (auto& q : s->quarters)
+            q.assign(2 * kShifts + 1,
+                     std::vector<ColumnStats>(static_cast<std::size_t>(columns_), bare));
+    }
     nextNominalBit_ = opt_.ignoreBits;
-    const std::uint64_t centre =
-        opt_.ignoreBits * static_cast<std::uint64_t>(spb_) + opt_.mainIndex;
-    const std::uint64_t margin = 3u * static_cast<std::uint64_t>(spb_);
-    pictureStart_ = centre > margin ? centre - margin : 0;
+}
+
+int TdEye::quarterOf(std::int64_t k) const {
+    const std::uint64_t n = bits_.size(), ignore = opt_.ignoreBits;
+    if (k < 0 || n <= ignore) return -1;
+    const std::uint64_t m = n - ignore, bit = static_cast<std::uint64_t>(k);
+    if (bit >= ignore + 3 * m / 4) return 1;
+    if (bit >= ignore + m / 2) return 0;
+    return -1;
 }
 
 double TdEye::jitterFor(std::int64_t k) {
@@ -79,6 +109,20 @@ void TdEye::sampleBit(Sampler& s, double ref, std::int64_t k) {
     const double shift = jitterFor(k) / opt_.sampleInterval;
     const std::int64_t nbits = static_cast<std::int64_t>(bits_.size());
     const double binScale = kHistogramBins / (2 * opt_.levelRange);
+    const int quarter = quarterOf(k);
+    auto add = [](ColumnStats& st, double v, bool one) {
+        if (one) {
+            st.min1 = st.n1 == 0 ? v : std::min(st.min1, v);
+            ++st.n1;
+            st.sum1 += v;
+            if (!(v > 0)) ++st.errors;
+        } else {
+            st.max0 = st.n0 == 0 ? v : std::max(st.max0, v);
+            ++st.n0;
+            st.sum0 += v;
+            if (v > 0) ++st.errors;
+        }
+    };
     for (int c = 0; c < columns_; ++c) {
         const double v = valueAt(ref + (c - spb_) + shift);
         const std::size_t bin = static_cast<std::size_t>(
@@ -87,32 +131,27 @@ void TdEye::sampleBit(Sampler& s, double ref, std::int64_t k) {
             if (s.shift >= 0 && sh + kShifts != s.shift) continue;
             const std::int64_t kb = k + sh;
             if (kb < 0 || kb >= nbits) continue;
-            ColumnStats& st =
-                s.stats[static_cast<std::size_t>(sh + kShifts)][static_cast<std::size_t>(c)];
-            if (bits_[static_cast<std::size_t>(kb)] != 0) {
-                st.min1 = st.n1 == 0 ? v : std::min(st.min1, v);
-                ++st.n1;
-                st.sum1 += v;
-                ++st.hist1[bin];
-                if (!(v > 0)) ++st.errors;
-            } else {
-                st.max0 = st.n0 == 0 ? v : std::max(st.max0, v);
-                ++st.n0;
-                st.sum0 += v;
-                ++st.hist0[bin];
-                if (v > 0) ++st.errors;
-            }
+            const std::size_t h = static_cast<std::size_t>(sh + kShifts);
+            const std::size_t col = static_cast<std::size_t>(c);
+            ColumnStats& st = s.stats[h][col];
+            const bool one = bits_[static_cast<std::size_t>(kb)] != 0;
+            add(st, v, one);
+            ++(one ? st.hist1 : st.hist0)[bin];
+            if (quarter >= 0) add(s.quarters[static_cast<std::size_t>(quarter)][h][col], v, one);
         }
     }
-    if (s.pictureRefs.size() < kPictureBits) s.pictureRefs.push_back(ref);
+    if (k >= static_cast<std::int64_t>(opt_.ignoreBits)) drawTrace(s, ref + shift);
+    s.phaseSum += ref - (static_cast<double>(k) * spb_ + static_cast<double>(opt_.mainIndex));
     if (++s.bits == kDecideBits) s.shift = static_cast<int>(choose(s, &s == &clocked_).first);
 }
 
-void TdEye::drainNominal() {
+void TdEye::drainNominal(bool final) {
     // a receiver that returns clock times is sampled at them only
     if (clockCount_ > 0) return;
     const double end = static_cast<double>(windowStart_ + window_.size());
-    const double reach = 1.5 * spb_ + 2;  // two unit intervals plus the largest jitter
+    // two unit intervals plus the largest jitter; the picture's traces take three while the
+    // waveform goes on
+    const double reach = (final ? 1.5 : 2.0) * spb_ + 2;
     while (nextNominalBit_ < bits_.size()) {
         const double ref =
             static_cast<double>(nextNominalBit_) * spb_ + static_cast<double>(opt_.mainIndex);
@@ -124,7 +163,8 @@ void TdEye::drainNominal() {
 
 void TdEye::drainClocks(bool final) {
     const double end = static_cast<double>(windowStart_ + window_.size());
-    const double reach = 1.5 * spb_ + 2;
+    const double reach = (final ? 1.5 : 2.0) * spb_ + 2;
+    const double earliest = 1.5 * spb_ + 2;
     std::size_t used = 0;
     for (; used < pendingClocks_.size(); ++used) {
         // the data are sampled half a bit after each clock time
@@ -133,7 +173,7 @@ void TdEye::drainClocks(bool final) {
             if (final) continue;
             break;
         }
-        if (ref - reach < static_cast<double>(windowStart_)) continue;
+        if (ref - earliest < static_cast<double>(windowStart_)) continue;
         const std::int64_t k = std::llround((ref - static_cast<double>(opt_.mainIndex)) / spb_);
         if (k < static_cast<std::int64_t>(opt_.ignoreBits)) continue;
         sampleBit(clocked_, ref, k);
@@ -146,14 +186,8 @@ void TdEye::addBlock(const std::vector<double>& wave, const std::vector<double>&
     samplesSeen_ += wave.size();
     const std::uint64_t ignoreFrom =
         opt_.ignoreBits * static_cast<std::uint64_t>(spb_) + opt_.mainIndex;
-    const std::uint64_t picEnd =
-        pictureStart_ + (kPictureBits + 6) * static_cast<std::uint64_t>(spb_);
-    for (std::size_t i = 0; i < wave.size(); ++i) {
-        const std::uint64_t s = first + i;
-        if (s >= ignoreFrom) peakAbs_ = std::max(peakAbs_, std::abs(wave[i]));
-        if (s >= pictureStart_ && s < picEnd)
-            pictureSamples_.push_back(static_cast<float>(wave[i]));
-    }
+    for (std::size_t i = 0; i < wave.size(); ++i)
+        if (first + i >= ignoreFrom) peakAbs_ = std::max(peakAbs_, std::abs(wave[i]));
     // The window holds a block and a short tail: growing it by exactly what is needed would
     // reallocate (and page in a fresh mapping of a block's size) on nearly every block.
     if (window_.size() + wave.size() > window_.capacity())
@@ -165,7 +199,7 @@ void TdEye::addBlock(const std::vector<double>& wave, const std::vector<double>&
         lastClock_ = t;
         pendingClocks_.push_back(t);
     }
-    drainNominal();
+    drainNominal(false);
     drainClocks(false);
     // keep what the pending bits and the next block's early clock times may still need
     const std::uint64_t back = 4u * static_cast<std::uint64_t>(spb_);
@@ -192,7 +226,10 @@ std::pair<std::size_t, std::size_t> TdEye::choose(const Sampler& s, bool clock) 
     std::size_t shift = kShifts, col = static_cast<std::size_t>(spb_);
     auto candidate = [&](std::size_t h) { return s.shift < 0 || static_cast<int>(h) == s.shift; };
     if (s.shift >= 0) shift = static_cast<std::size_t>(s.shift);
-    if (clock) {
+    if (clock || opt_.fixedPhaseUi) {
+        if (!clock)
+            col = static_cast<std::size_t>(std::clamp(
+                spb_ + static_cast<int>(std::lround(*opt_.fixedPhaseUi * spb_)), 0, columns_ - 1));
         for (std::size_t h = 0; h < s.stats.size(); ++h)
             if (candidate(h) && s.stats[h][col].errors < s.stats[shift][col].errors) shift = h;
     } else {
@@ -237,18 +274,35 @@ TdEyeResult TdEye::evaluate(const Sampler& s, bool clock) const {
     r.bitShift = static_cast<int>(shift) - kShifts;
     r.bestPhaseUi = clock ? 0.0 : (static_cast<double>(col) - spb_) / spb_;
     r.opening = openingOf(at);
+    r.levelOneMin = at.n1 > 0 ? at.min1 : 0.0;
+    r.levelZeroMax = at.n0 > 0 ? at.max0 : 0.0;
     r.bitErrors = at.errors;
     r.sampledBits = at.n1 + at.n0;
     if (r.sampledBits > 0) r.signalLevel = (at.sum1 - at.sum0) / static_cast<double>(r.sampledBits);
-    const double need = 2 * opt_.sensitivity;
-    if (r.opening > need) {
+    if (s.bits > 0) r.meanPhaseUi = r.bestPhaseUi + s.phaseSum / static_cast<double>(s.bits) / spb_;
+    const double sens = opt_.sensitivity;
+    if (openAroundThreshold(at, sens)) {
         std::size_t a = col, b = col;
-        while (a > 0 && openingOf(st[a - 1]) > need) --a;
-        while (b + 1 < st.size() && openingOf(st[b + 1]) > need) ++b;
+        while (a > 0 && openAroundThreshold(st[a - 1], sens)) --a;
+        while (b + 1 < st.size() && openAroundThreshold(st[b + 1], sens)) ++b;
         r.eyeWidth = std::min(1.0, static_cast<double>(b - a) / spb_);
     }
     if (std::isinf(r.opening)) r.opening = 0;
-    r.eyeHeight = std::max(0.0, r.opening - need);
+    r.eyeHeight = heightAroundThreshold(at, sens);
+
+    const std::uint64_t n = bits_.size(), ignore = opt_.ignoreBits;
+    const std::uint64_t m = n > ignore ? n - ignore : 0;
+    for (std::size_t q = 0; q < r.lastQuarters.size(); ++q) {
+        const ColumnStats& c = s.quarters[q][shift][col];
+        SegmentEye& e = r.lastQuarters[q];
+        e.firstBit = ignore + (q == 0 ? m / 2 : 3 * m / 4);
+        e.bits = c.n1 + c.n0;
+        e.eyeHeight = heightAroundThreshold(c, sens);
+        e.levelOneMin = c.n1 > 0 ? c.min1 : 0.0;
+        e.levelZeroMax = c.n0 > 0 ? c.max0 : 0.0;
+        e.bitErrors = c.errors;
+        if (e.bits > 0) e.signalLevel = (c.sum1 - c.sum0) / static_cast<double>(e.bits);
+    }
 
     for (std::size_t c = 0; c < st.size(); ++c) {
         const ColumnStats& x = st[c];
@@ -267,41 +321,7 @@ TdEyeResult TdEye::evaluate(const Sampler& s, bool clock) const {
         r.berExtrapolated.push_back(fit);
     }
 
-    // picture: every kept bit's trace over two unit intervals around its sampling point
-    const double offset = clock ? 0.0 : static_cast<double>(col) - spb_;
-    if (pictureSamples_.size() > 1 && !s.pictureRefs.empty()) {
-        auto [mn, mx] = std::minmax_element(pictureSamples_.begin(), pictureSamples_.end());
-        const double span = std::max(1e-6, static_cast<double>(*mx - *mn));
-        r.vMin = *mn - 0.05 * span;
-        r.vMax = *mx + 0.05 * span;
-        r.pictureColumns = kPictureColumns;
-        r.pictureRows = kPictureRows;
-        r.picture.assign(static_cast<std::size_t>(kPictureColumns * kPictureRows), 0.0);
-        const double first = static_cast<double>(pictureStart_);
-        const double last = first + static_cast<double>(pictureSamples_.size() - 1);
-        for (double ref0 : s.pictureRefs) {
-            const double ref = ref0 + offset;
-            const double from = std::max(first, std::ceil(ref - spb_));
-            const double to = std::min(last, ref + spb_);
-            const long steps = static_cast<long>((to - from) * kSubSteps);
-            for (long m = 0; m <= steps; ++m) {
-                const double p = from + static_cast<double>(m) / kSubSteps;
-                const double x = p - first;
-                const std::size_t i =
-                    std::min(static_cast<std::size_t>(x), pictureSamples_.size() - 2);
-                const double f = x - static_cast<double>(i);
-                const double v =
-                    pictureSamples_[i] + f * (pictureSamples_[i + 1] - pictureSamples_[i]);
-                const int c = std::clamp(
-                    static_cast<int>((p - (ref - spb_)) / (2.0 * spb_) * kPictureColumns), 0,
-                    kPictureColumns - 1);
-                const int row =
-                    std::clamp(static_cast<int>((v - r.vMin) / (r.vMax - r.vMin) * kPictureRows), 0,
-                               kPictureRows - 1);
-                r.picture[static_cast<std::size_t>(c * kPictureRows + row)] += 1.0;
-            }
-        }
-    }
+    drawPicture(s, clock ? 0.0 : static_cast<double>(col) - spb_, r);
     return r;
 }
 
@@ -344,8 +364,79 @@ double TdEye::tailBer(const std::vector<std::uint32_t>& hist, std::uint64_t n, b
     return gsl_cdf_ugaussian_Q(atZero);
 }
 
+// A trace over 3 UI around its sampling instant: in every column it covers the fine rows
+// between its lowest and highest value there, and each of those counts it once.
+void TdEye::drawTrace(Sampler& s, double instant) {
+    if (s.picture.empty()) s.picture.assign(static_cast<std::size_t>(kDrawColumns) * kFineRows, 0);
+    const double rowScale = kFineRows / (2 * opt_.levelRange);
+    auto rowOf = [&](double v) {
+        return std::clamp(static_cast<int>((v + opt_.levelRange) * rowScale), 0, kFineRows - 1);
+    };
+    const double width = static_cast<double>(spb_) / kColumnsPerUi;  // samples per column
+    const double from = instant - 1.5 * spb_;
+    double left = valueAt(from);
+    for (int c = 0; c < kDrawColumns; ++c) {
+        const double u0 = from + c * width, u1 = u0 + width;
+        const double right = valueAt(u1);
+        double lo = std::min(left, right), hi = std::max(left, right);
+        for (double u = std::floor(u0) + 1; u < u1; u += 1) {
+            const double v = valueAt(u);
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        std::uint32_t* column = s.picture.data() + static_cast<std::size_t>(c) * kFineRows;
+        for (int row = rowOf(lo), top = rowOf(hi); row <= top; ++row) ++column[row];
+        left = right;
+    }
+    ++s.traces;
+}
+
+// The 2 UI around the chosen phase (`offset` samples from the instants the traces were drawn
+// around), cropped to the rows the traces reach; a picture row takes the most traces any of
+// its fine rows holds, so a single trace stays a single trace.
+void TdEye::drawPicture(const Sampler& s, double offset, TdEyeResult& r) const {
+    if (s.traces == 0 || s.picture.empty()) return;
+    const int first =
+        std::clamp(kColumnsPerUi / 2 + static_cast<int>(std::lround(offset / spb_ * kColumnsPerUi)),
+                   0, kDrawColumns - kPictureColumns);
+    int lowRow = kFineRows, highRow = -1;
+    for (int c = first; c < first + kPictureColumns; ++c)
+        for (int row = 0; row < kFineRows; ++row)
+            if (s.picture[static_cast<std::size_t>(c) * kFineRows + row] > 0) {
+                lowRow = std::min(lowRow, row);
+                highRow = std::max(highRow, row);
+            }
+    if (highRow < 0) return;
+    const int margin = std::max(1, (highRow - lowRow) / 20);
+    lowRow = std::max(0, lowRow - margin);
+    highRow = std::min(kFineRows - 1, highRow + margin);
+    const int used = highRow - lowRow + 1;
+    const int merge = (used + kPictureRows - 1) / kPictureRows;
+    const int rows = (used + merge - 1) / merge;
+    const double fineHeight = 2 * opt_.levelRange / kFineRows;
+    r.vMin = -opt_.levelRange + lowRow * fineHeight;
+    r.vMax = r.vMin + rows * merge * fineHeight;
+    r.pictureColumns = kPictureColumns;
+    r.pictureRows = rows;
+    r.pictureTraces = s.traces;
+    r.picture.assign(static_cast<std::size_t>(kPictureColumns) * static_cast<std::size_t>(rows),
+                     0.0);
+    for (int c = 0; c < kPictureColumns; ++c) {
+        const std::uint32_t* column =
+            s.picture.data() + static_cast<std::size_t>(first + c) * kFineRows;
+        for (int row = 0; row < rows; ++row) {
+            std::uint32_t most = 0;
+            for (int f = lowRow + row * merge; f < std::min(kFineRows, lowRow + (row + 1) * merge);
+                 ++f)
+                most = std::max(most, column[f]);
+            r.picture[static_cast<std::size_t>(c) * static_cast<std::size_t>(rows) +
+                      static_cast<std::size_t>(row)] = most;
+        }
+    }
+}
+
 TdEyeResult TdEye::finish() {
-    drainNominal();
+    drainNominal(true);
     drainClocks(true);
     const bool clock = clocked_.bits > 0;
     TdEyeResult r = evaluate(clock ? clocked_ : nominal_, clock);

@@ -3,7 +3,9 @@
 // over two unit intervals around a reference instant: the receiver's clock time plus half a bit
 // when it returns clock times, else the bit's nominal centre (and the best phase is searched).
 // The receiver's own jitter moves each bit's sampling instant.
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace amisim {
@@ -24,14 +26,33 @@ struct TdEyeOptions {
     std::uint64_t seed = 1;
     double sensitivity = 0;   // volts the latch needs either side: 2x comes off the height
     double levelRange = 1.0;  // volts: the level histograms span +-levelRange
+    // Without clock times: sample at this phase from the bit centre (UI) instead of searching
+    // the best one.
+    std::optional<double> fixedPhaseUi;
+};
+
+// The eye of a stretch of the measured bits, at the whole run's sampling point.
+struct SegmentEye {
+    std::uint64_t firstBit = 0, bits = 0;  // bits sampled, from firstBit on
+    double eyeHeight = 0;                  // volts, by the same rule as the whole run's
+    double levelOneMin = 0, levelZeroMax = 0;
+    double signalLevel = 0;
+    std::uint64_t bitErrors = 0;
 };
 
 struct TdEyeResult {
     bool usedClockTimes = false;
-    double eyeHeight = 0;    // volts: inner opening less twice the sensitivity, never negative
-    double opening = 0;      // volts, inner opening at the sampling point, negative when closed
-    double eyeWidth = 0;     // UI
+    // volts: the opening around the decision threshold (0 V) less twice the sensitivity; 0
+    // when any "1" falls at or below sensitivity or any "0" at or above -sensitivity, since
+    // the latch then decides some bits wrongly
+    double eyeHeight = 0;
+    double opening = 0;  // volts, lowest "1" less highest "0" at the sampling point (may be < 0)
+    double levelOneMin = 0, levelZeroMax = 0;  // volts: the two levels bounding that opening
+    double eyeWidth = 0;                       // UI
     double bestPhaseUi = 0;  // sampling point from the bit centre (best-phase sampling)
+    // mean sampling instant (before amisim's own sampling jitter) from the instant of the
+    // pulse's main cursor, UI: where the receiver's clock sat on average
+    double meanPhaseUi = 0;
     std::uint64_t sampledBits = 0;
     std::uint64_t bitErrors = 0;  // decisions at the sampling point that differ from the data
     std::uint64_t clockTimes = 0;
@@ -43,11 +64,21 @@ struct TdEyeResult {
     // and its extrapolation below what the bit count can show, from Gaussians fitted on the
     // Q scale to the inner tails (the 10 % of each level nearest the threshold).
     std::vector<double> phaseUi, berCounted, berExtrapolated, openingByPhase;
-    // Eye picture: counts over 2 UI (columns) by voltage (rows), centred on the sampling point.
+    // The third and the last quarter of the measured bits: a settled eye has the same in both.
+    std::array<SegmentEye, 2> lastQuarters;
+    // Eye picture over 2 UI (columns) by voltage (rows), centred on the sampling point: the
+    // number of traces that pass through each pixel (where a pixel merges finer rows, the most
+    // any of them holds). Every measured bit's trace is drawn around its own sampling
+    // instant, so the picture's opening at the centre is the measured one.
     int pictureColumns = 0, pictureRows = 0;
     double vMin = 0, vMax = 0;
     std::vector<double> picture;
+    std::uint64_t pictureTraces = 0;
 };
+
+// Decades of a logarithmic colour scale over a trace picture that reaches down to a single
+// trace per pixel.
+double traceScaleDecades(const std::vector<double>& picture);
 
 class TdEye {
   public:
@@ -68,7 +99,12 @@ class TdEye {
     // Statistics of one way of sampling, per alignment shift and column.
     struct Sampler {
         std::vector<std::vector<ColumnStats>> stats;  // [shift][column]
-        std::vector<double> pictureRefs;  // reference instants (samples) for the picture
+        // [quarter][shift][column], the third and last quarter of the measured bits
+        std::array<std::vector<std::vector<ColumnStats>>, 2> quarters;
+        // traces per pixel over 3 UI around the sampling instants, on a fine voltage grid
+        std::vector<std::uint32_t> picture;
+        std::uint64_t traces = 0;
+        double phaseSum = 0;  // sum of (instant - bit k's nominal instant), samples
         std::uint64_t bits = 0;
         int shift = -1;  // index of the alignment chosen after kDecideBits bits, -1 before
     };
@@ -79,8 +115,11 @@ class TdEye {
     // best opening within the central unit interval otherwise.
     std::pair<std::size_t, std::size_t> choose(const Sampler& s, bool clock) const;
     void sampleBit(Sampler& s, double refSample, std::int64_t k);
-    void drainNominal();
+    void drainNominal(bool final);
     void drainClocks(bool final);
+    int quarterOf(std::int64_t k) const;
+    void drawTrace(Sampler& s, double instant);
+    void drawPicture(const Sampler& s, double offset, TdEyeResult& r) const;
     double valueAt(double samplePos) const;
     double jitterFor(std::int64_t k);
     TdEyeResult evaluate(const Sampler& s, bool clock) const;
@@ -99,8 +138,6 @@ class TdEye {
     std::uint64_t clockCount_ = 0;
     double firstClock_ = -1, lastClock_ = -1;
     double peakAbs_ = 0;
-    std::vector<float> pictureSamples_;  // samples kept for the picture
-    std::uint64_t pictureStart_ = 0;
 };
 
 }  // namespace amisim

@@ -121,6 +121,20 @@ TEST(AnalogEnds, LumpedEndsMatchTheHandCascadeAndReachTheChannel) {
     EXPECT_NEAR(std::abs(amisim::frequencyResponse(p.impulse, 3e9)), 1.0, 1e-3);
 }
 
+TEST(AnalogEnds, ABrokenIbsFileStopsTheRunNamingTheWayOut) {
+    FakeKit k;
+    k.cfg.files.ibsFile = k.dir.write("bad.ibs", "[Component] X\n[Pin] a b\n1 TXP nomodel\n");
+    try {
+        amisim::prepareChannel(k.cfg);
+        FAIL() << "a broken .ibs file was taken";
+    } catch (const amisim::IbisError& e) {
+        EXPECT_NE(std::string(e.what()).find("bad.ibs: pin 1"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("--ideal-ends"), std::string::npos) << e.what();
+    }
+    k.cfg.idealEnds = true;
+    EXPECT_NO_THROW(amisim::prepareChannel(k.cfg));
+}
+
 TEST(AnalogEnds, CornersPickTheirColumnsAndTxRFromTheModelWins) {
     TempDir dir;
     const std::string ibs = dir.write("test.ibs", kIbs);

@@ -67,7 +67,16 @@ void applyAnalogEnds(const LinkConfig& cfg, PreparedChannel& p, const FourPortDa
     }
     const TxResolution resolution =
         resolveTxFrontEnd(cfg.files.txLibrary, transmitterParameters(cfg));
-    AnalogEnds ends = loadAnalogEnds(cfg.files.ibsFile, cfg.corner, resolution, cfg.kitDir);
+    AnalogEnds ends;
+    try {
+        ends = loadAnalogEnds(cfg.files.ibsFile, cfg.corner, resolution, cfg.kitDir);
+    } catch (const IbisError& e) {
+        throw IbisError(std::string(e.what()) +
+                        " (the analog ends come from it; --ideal-ends runs without them)");
+    } catch (const TouchstoneError& e) {
+        throw TouchstoneError(std::string(e.what()) +
+                              " (the transmitter's front end; --ideal-ends runs without it)");
+    }
     for (const std::string& w : ends.warnings) p.warnings.push_back(w);
 
     const double dt = p.impulse.sampleInterval;

@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <set>
 #include <sstream>
 
 #include "amisim/ami_file.hpp"
 #include "amisim/kit_files.hpp"
+#include "support/ami_exports.hpp"
 
 namespace {
 
@@ -214,6 +216,57 @@ TEST(KitConformance, ExecutableLinesNameThisPlatformAndFilesOfTheKit) {
     EXPECT_FALSE(kit.ibsFile.empty());
     EXPECT_EQ(fs::path(kit.txLibrary).filename(), "v10kx_ami_tx_x64.so");
     EXPECT_EQ(fs::path(kit.rxLibrary).filename(), "v10kx_ami_rx_x64.so");
+}
+
+// Every file a parameter names (a String value with a file extension) and every front-end file
+// the transmitter's AMI_Resolve can name, for all its settings, is in the kit.
+TEST(KitConformance, EveryFileTheParametersNameIsInTheKit) {
+    std::set<std::string> named;
+    const std::regex fileName(R"([A-Za-z0-9_.-]+\.(s[0-9]+p|ts|ibs|ami|so|dll|txt|csv))");
+    for (const auto& entry : fs::directory_iterator(KIT_DIR)) {
+        if (entry.path().extension() != ".ami") continue;
+        const amisim::AmiModelFile f = amisim::loadModelFile(entry.path().string());
+        for (const amisim::AmiParameter& p : f.parameters) {
+            if (p.type != "String") continue;
+            std::vector<std::string> values = p.allowed;
+            if (p.defaultValue) values.push_back(*p.defaultValue);
+            if (auto v = f.infoValue(p.dottedName())) values.push_back(*v);
+            for (const std::string& v : values)
+                if (std::regex_match(v, fileName)) named.insert(v);
+        }
+        const amisim::AmiList root = amisim::readAmiFile(entry.path().string());
+        std::function<void(const amisim::AmiList&)> walk = [&](const amisim::AmiList& l) {
+            if (l.name == "Value" || l.name == "Default")
+                for (const std::string& v : l.values)
+                    if (std::regex_match(v, fileName)) named.insert(v);
+            for (const amisim::AmiList& c : l.lists) walk(c);
+        };
+        walk(root);
+    }
+    const testsupport::AmiExports tx =
+        testsupport::LoadAmiExports(std::string(KIT_DIR) + "/v10kx_ami_tx_x64.so");
+    ASSERT_TRUE(tx.complete()) << tx.error;
+    for (const char* rterm : {"100", "85"})
+        for (int corner = 0; corner <= 3; ++corner)
+            for (int slew = -1; slew <= 6; ++slew) {
+                const std::string in = std::string("(Vanta10_Tx (rterm ") + rterm + ") (corner " +
+                                       std::to_string(corner) + ") (slew " + std::to_string(slew) +
+                                       "))";
+                char* out = nullptr;
+                ASSERT_EQ(tx.resolve(nullptr, in.c_str(), &out), 1) << in;
+                ASSERT_NE(out, nullptr);
+                const amisim::AmiList r = amisim::parseAmiText(out, "resolved");
+                tx.resolveClose(out);
+                const amisim::AmiList* t = r.find("Tstonefile");
+                ASSERT_TRUE(t && t->values.size() == 1) << in;
+                named.insert(t->values[0]);
+            }
+    std::size_t frontEnds = 0;
+    for (const std::string& n : named) {
+        EXPECT_TRUE(fs::is_regular_file(fs::path(KIT_DIR) / n)) << n << " is named but missing";
+        frontEnds += n.rfind("v10tx_afe_", 0) == 0;
+    }
+    EXPECT_EQ(frontEnds, 18u);
 }
 
 }  // namespace

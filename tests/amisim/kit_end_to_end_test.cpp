@@ -66,7 +66,15 @@ TEST(KitEndToEnd, DefaultLinkInBothModes) {
     // without jitter the statistical eye only opens
     EXPECT_GE(steps[1]["eye_height"].get<double>(), sh);
     // the models' parts and the whole link, from the impulse responses
-    EXPECT_NEAR(j["channel"]["loss_at_nyquist_db"].get<double>(), 20.0, 0.05);
+    // the line's 20 dB and what the kit's analog ends (its front-end file) add to it
+    const nlohmann::json& ends = j["channel"]["ends"];
+    EXPECT_TRUE(ends["analog"].get<bool>());
+    EXPECT_NE(ends["tx_front_end_file"].get<std::string>().find("v10tx_afe_tt_1.s4p"),
+              std::string::npos);
+    EXPECT_GT(ends["cost_at_nyquist_db"].get<double>(), 0.0);
+    EXPECT_NEAR(
+        j["channel"]["loss_at_nyquist_db"].get<double>() - ends["cost_at_nyquist_db"].get<double>(),
+        20.0, 0.05);
     EXPECT_EQ(j["frequency_response"]["link_db"].size(), j["frequency_response"]["hz"].size());
 }
 
@@ -74,7 +82,8 @@ TEST(KitEndToEnd, ReceiverEqualisationOpensAnEyeTheBareLinkKeepsShut) {
     requireKit();
     amisim_test::TempDir dir;
     // gains set by hand, whatever the kit's defaults choose: no adaptation, no DFE
-    const std::string manual = " --rx ctle_mode=0 --rx dfe.mode=0";
+    // (between ideal ends: the line's loss alone)
+    const std::string manual = " --rx ctle_mode=0 --rx dfe.mode=0 --ideal-ends";
     // 20 dB of loss at Nyquist with the CTLE at its lowest gain: closed at 1e-12
     nlohmann::json bare = runKit(dir, "bare", "--mode stat --samples-per-bit 16" + manual);
     // the CTLE at full high-data-rate gain restores the eye in both modes
@@ -103,7 +112,7 @@ TEST(KitEndToEnd, MeasuredChannelGivesTheSameEyeInEitherPortNumbering) {
     const std::string b = dir.write("b.s4p", amisim_test::backplaneS4p(o));
     const std::string eq =
         " --mode stat --samples-per-bit 16 --tx tap1=8 --tx inv_tap1=1 --rx eqz_s1_ac_gain=12"
-        " --rx ctle_mode=0 --rx dfe.mode=0";
+        " --rx ctle_mode=0 --rx dfe.mode=0 --ideal-ends";
     const nlohmann::json ja = runKit(dir, "a", "--s4p " + a + eq);
     const nlohmann::json jb = runKit(dir, "b", "--s4p " + b + eq);
     EXPECT_EQ(ja["channel"]["ports"], "1-2/3-4");

@@ -10,6 +10,7 @@
 #include <optional>
 #include <sstream>
 
+#include "amisim/analog_channel.hpp"
 #include "amisim/link_sim.hpp"
 #include "amisim/output_folder.hpp"
 #include "amisim/param_listing.hpp"
@@ -39,11 +40,11 @@ struct Options {
     std::string out, kit = AMISIM_DEFAULT_KIT_DIR, mode = "both", ports = "auto";
     std::string bits, ignoreBits, blockBits, samplesPerBit, prbs, seed, jobs;
     std::string bitRate, ber, amplitude, lossDb, skinFraction;
-    std::string s4p;
+    std::string s4p, corner = "typ", saveWaveform, waveformBits, mask;
     KitFiles given;
     std::vector<std::string> tx, rx, sweeps;
     bool noTdJitter = false, strict = false, listParams = false, showMessages = false,
-         quiet = false, noMarginWalk = false;
+         quiet = false, noMarginWalk = false, idealEnds = false;
 };
 
 std::string trim(const std::string& s) {
@@ -127,10 +128,30 @@ void addOptions(CLI::App& app, Options& o) {
     app.add_option(
         "--skin-fraction", o.skinFraction,
         "Built-in line: share of the Nyquist loss due to the skin effect (default 0.35)");
-    app.add_option("--s4p", o.s4p, "Touchstone 1.x four-port file used as the channel");
+    app.add_option("--s4p", o.s4p,
+                   "Touchstone file (1.x or 2.0) used as the channel: four ports, or more with "
+                   "--ports naming the through pair");
     app.add_option("--ports", o.ports,
-                   "Port numbering of the .s4p: auto (found from the data), 1-2/3-4 or 1-3/2-4")
+                   "Which single-ended ports form the channel's through pair, written "
+                   "INPUT_PAIR/OUTPUT_PAIR with each pair P-N: 1-2/3-4 (input on ports 1 and "
+                   "2, lines 1->3 and 2->4), 1-3/2-4 (input on 1 and 3, lines 1->2 and 3->4), "
+                   "any a-b/c-d for a file of more ports, or auto (a four-port's numbering "
+                   "found from its low-frequency data)")
         ->capture_default_str();
+    app.add_option("--corner", o.corner,
+                   "Corner of the analog ends from the kit's .ibs: typ, min or max")
+        ->capture_default_str();
+    app.add_flag("--ideal-ends", o.idealEnds,
+                 "Leave the buffers and packages out: the channel between matched ideal ends");
+    app.add_option("--mask", o.mask,
+                   "Hexagonal eye mask HEIGHT_MV,WIDTH_UI checked against both eyes: HEIGHT "
+                   "tall over the middle half of its width, its tips at +-WIDTH/2 on the "
+                   "threshold, centred in the open eye at the sampling point");
+    app.add_option("--save-waveform", o.saveWaveform,
+                   "Write the receiver's time-domain output (and its clock times) as CSV to FILE");
+    app.add_option("--waveform-bits", o.waveformBits,
+                   "Bits of --save-waveform, FROM:TO with TO excluded (default: the first 1000 "
+                   "after the ignored bits)");
     app.add_option("--prbs", o.prbs, "PRBS order: 7, 15, 23 or 31 (default 31)");
     app.add_option("--ber", o.ber, "Target bit-error ratio of the statistical eye (default 1e-12)");
     app.add_option("--amplitude", o.amplitude, "Stimulus levels +-amplitude, volts (default 0.5)");
@@ -234,10 +255,35 @@ LinkConfig makeConfig(const CLI::App& app, Options& o) {
             try {
                 cfg.ports = parsePortOrder(o.ports);
             } catch (const TouchstoneError&) {
-                throw UsageError("--ports: '" + o.ports + "' is not auto, 1-2/3-4 or 1-3/2-4");
+                try {
+                    cfg.throughPorts = parseThroughPorts(o.ports);
+                } catch (const TouchstoneError&) {
+                    throw UsageError("--ports: '" + o.ports +
+                                     "' is not auto, 1-2/3-4, 1-3/2-4 or a-b/c-d");
+                }
             }
         }
     }
+    if (const auto c = parseIbisCorner(o.corner))
+        cfg.corner = *c;
+    else
+        throw UsageError("--corner: '" + o.corner + "' is not typ, min or max");
+    if (o.idealEnds && app.count("--corner"))
+        throw UsageError("--corner selects the analog ends; --ideal-ends leaves them out");
+    cfg.idealEnds = o.idealEnds;
+    if (!o.waveformBits.empty()) {
+        if (o.saveWaveform.empty())
+            throw UsageError("--waveform-bits chooses the bits of --save-waveform; there is none");
+        try {
+            cfg.waveformBits = parseWaveformRange(o.waveformBits);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError(e.what());
+        }
+    }
+    if (!o.saveWaveform.empty() && !cfg.runTd)
+        throw UsageError(
+            "--save-waveform writes the time-domain output: it needs --mode td or both");
+    cfg.waveformFile = o.saveWaveform;
     cfg.tdJitter = !o.noTdJitter;
     cfg.marginWalk = !o.noMarginWalk;
     cfg.quiet = o.quiet;
@@ -285,6 +331,14 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
                 "--out DIR is required: the folder for the report and pictures "
                 "(amisim --help lists the options)");
         LinkConfig cfg = makeConfig(app, o);
+        std::optional<EyeMask> mask;
+        if (!o.mask.empty()) {
+            try {
+                mask = parseEyeMask(o.mask);
+            } catch (const std::invalid_argument& e) {
+                throw UsageError(e.what());
+            }
+        }
         cfg.files = resolveKit(o);
         cfg.kitDir = o.kit;  // made absolute: the models get it in their parameter strings
         validateConfig(cfg);
@@ -308,15 +362,19 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
 
         std::optional<SweepResult> sweep;
         if (!axes.empty()) {
-            sweep = runSweep(cfg, axes, jobs);
+            LinkConfig pointCfg = cfg;
+            pointCfg.waveformFile.clear();  // only the full run at the best point writes it
+            sweep = runSweep(pointCfg, axes, jobs);
             // the full run, in the modes asked for, at the best point
             if (sweep->best) cfg = withPointValues(cfg, axes, sweep->points[*sweep->best].values);
         }
-        const LinkResult res = [&] {
+        LinkResult res = [&] {
             LinkResult r = runLink(cfg);
+            measureEndsEyeCost(cfg, r);
             if (cfg.marginWalk && r.stat && r.td) r.marginWalk = walkMargin(cfg, r);
             return r;
         }();
+        if (mask) checkLinkEyeMask(*mask, res);
 
         removeOwnedFiles(o.out);
         const SweepResult* sw = sweep ? &*sweep : nullptr;

@@ -10,7 +10,9 @@
 #include <stdexcept>
 
 #include "amisim/ami_library.hpp"
+#include "amisim/analog_channel.hpp"
 #include "amisim/block_convolver.hpp"
+#include "amisim/channel_file.hpp"
 #include "amisim/ordered_worker.hpp"
 #include "amisim/prbs.hpp"
 #include "amisim/progress.hpp"
@@ -91,6 +93,17 @@ bool declaresFalse(const AmiModelFile& f, const std::string& name) {
     return f.infoValue(name) == std::optional<std::string>("False");
 }
 
+std::unique_ptr<WaveformExport> openWaveformExport(const LinkConfig& cfg, std::uint64_t ignore,
+                                                   double dt) {
+    if (cfg.waveformFile.empty()) return nullptr;
+    WaveformRange r = cfg.waveformBits.value_or(WaveformRange{ignore, ignore + 1000});
+    r.endBit = std::min(r.endBit, cfg.bits);
+    if (r.firstBit >= r.endBit)
+        throw std::invalid_argument("--waveform-bits: the run simulates " +
+                                    std::to_string(cfg.bits) + " bits, none of them in range");
+    return std::make_unique<WaveformExport>(cfg.waveformFile, r, cfg.samplesPerBit, dt);
+}
+
 }  // namespace
 
 void validateConfig(const LinkConfig& cfg) {
@@ -138,6 +151,7 @@ PreparedChannel prepareChannel(const LinkConfig& cfg) {
     const double dt = 1.0 / cfg.bitRate / cfg.samplesPerBit;
     const int spb = cfg.samplesPerBit;
     ChannelInfo& info = p.info;
+    FourPortData data;
     if (cfg.s4pFile.empty()) {
         LossyLineOptions lo;
         lo.lossDbAtNyquist = cfg.lossDb;
@@ -147,13 +161,15 @@ PreparedChannel prepareChannel(const LinkConfig& cfg) {
         info.type = "lossy_line";
     } else {
         info.type = "touchstone";
-        const FourPortData data = readS4p(cfg.s4pFile);
+        data = readChannelFile(cfg, p.warnings);
         if (data.frequencies.size() < 2)
             throw TouchstoneError(cfg.s4pFile + ": at least two frequency points are needed");
         PortDetection det = detectPortOrder(data);
         info.detection = det;
         PortOrder order = PortOrder::Pairs12_34;
-        if (cfg.ports) {
+        if (cfg.throughPorts) {
+            order = PortOrder::Pairs12_34;  // the chosen ports come in that numbering
+        } else if (cfg.ports) {
             order = *cfg.ports;
             if (det.detected && *det.detected != order)
                 p.warnings.push_back(
@@ -175,10 +191,12 @@ PreparedChannel prepareChannel(const LinkConfig& cfg) {
         info.nyquistCovered = check.lastHz >= cfg.bitRate / 2;
         info.check = std::move(check);
         p.impulse = buildFromTransferFunction(data.frequencies, sdd21, dt, spb);
-        p.impulse.description = "Touchstone file " + cfg.s4pFile + " (ports " +
-                                portOrderName(order) +
-                                (info.portsDetected ? ", found from the data)" : ")");
+        p.impulse.description =
+            "Touchstone file " + cfg.s4pFile + " (ports " +
+            (cfg.throughPorts ? throughPortsText(*cfg.throughPorts) : portOrderName(order)) +
+            (info.portsDetected ? ", found from the data)" : ")");
     }
+    applyAnalogEnds(cfg, p, cfg.s4pFile.empty() ? nullptr : &data);
     if (std::all_of(p.impulse.impulse.begin(), p.impulse.impulse.end(),
                     [](double v) { return v == 0.0; }))
         throw std::runtime_error("the channel (" + p.impulse.description +
@@ -374,6 +392,7 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
         const std::uint64_t blockBits = static_cast<std::uint64_t>(cfg.blockBits);
         const std::uint64_t blocks = (cfg.bits + blockBits - 1) / blockBits;
         std::vector<double> txClocks;
+        std::unique_ptr<WaveformExport> waveOut = openWaveformExport(cfg, ignore, dt);
         OrderedWorker worker(cfg.pipelineTd);
         // The slot's fields are set by the task too: until it runs, the eye of the slot's
         // last occupant may still be reading them.
@@ -402,8 +421,9 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
                 worker.waitFor(convolvedTicket);
                 rx->getWave(s.wave, s.clocks);
                 s.rxParametersOut = rx->lastParametersOut();
-                worker.submit([&s, &eye, &cdr, &res, &lockReport, &droppedReport] {
+                worker.submit([&s, &eye, &cdr, &res, &lockReport, &droppedReport, &waveOut] {
                     eye.addBlock(s.wave, s.clocks);
+                    if (waveOut) waveOut->addBlock(s.first, s.wave, s.clocks);
                     cdr.add(s.clocks);
                     std::vector<DfeTap> reported = dfeTapReport(s.rxParametersOut);
                     if (!reported.empty())
@@ -415,6 +435,10 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
             convolvedTicket = convolving;
         }
         worker.finish();
+        if (waveOut) {
+            waveOut->finish();
+            res.waveformRows = waveOut->rows();
+        }
         progress.finish();
         res.tdSeconds = progress.elapsedSeconds();
         res.tdBits = cfg.bits;

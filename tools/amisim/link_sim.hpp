@@ -9,10 +9,12 @@
 
 #include "amisim/ami_file.hpp"
 #include "amisim/amplitude_probe.hpp"
+#include "amisim/analog_ends.hpp"
 #include "amisim/channel.hpp"
 #include "amisim/channel_checks.hpp"
 #include "amisim/clock_recovery.hpp"
 #include "amisim/eye_settling.hpp"
+#include "amisim/eye_mask.hpp"
 #include "amisim/frequency_response.hpp"
 #include "amisim/kit_files.hpp"
 #include "amisim/margin_walk.hpp"
@@ -22,6 +24,7 @@
 #include "amisim/stimulus.hpp"
 #include "amisim/td_eye.hpp"
 #include "amisim/touchstone.hpp"
+#include "amisim/waveform_export.hpp"
 
 namespace amisim {
 
@@ -48,6 +51,8 @@ struct LinkConfig {
     double skinFraction = 0.35;
     std::string s4pFile;             // replaces the built-in line when set
     std::optional<PortOrder> ports;  // empty: found from the file's low-frequency data
+    // The through pair of a file of more than four ports (input P, N, output P, N).
+    std::optional<std::array<int, 4>> throughPorts;
     int prbsOrder = 31;
     std::uint64_t bits = 100000;
     std::optional<std::uint64_t> ignoreBits;  // default: the models' Ignore_Bits, else 1000
@@ -64,6 +69,14 @@ struct LinkConfig {
     // the bit centre (UI) rather than at the best one.
     std::optional<double> tdSamplingPhaseUi;
     bool marginWalk = true;  // the top-level run explains the gap between its two eyes
+    // The buffers' and packages' analog ends from the kit's .ibs around the channel; ideal
+    // ends leave the channel's SDD21 alone.
+    bool idealEnds = false;
+    IbisCorner corner = IbisCorner::Typ;
+    // The receiver's time-domain output written as CSV, over these bits (default: the first
+    // thousand after the ignored ones).
+    std::string waveformFile;
+    std::optional<WaveformRange> waveformBits;
     std::vector<ParamOverride> txOverrides, rxOverrides;
     bool quiet = false;
 };
@@ -93,6 +106,7 @@ struct ChannelInfo {
     bool portsDetected = false;      // found from the data rather than given
     std::optional<PortDetection> detection;
     std::optional<ChannelCheck> check;
+    EndsInfo ends;
 };
 
 struct PreparedChannel {
@@ -140,6 +154,11 @@ struct LinkResult {
     std::optional<std::uint64_t> rxClockTimesDropped;
     std::optional<SettlingCheck> settling;  // time domain: has the eye settled?
     std::optional<MarginWalk> marginWalk;   // from the statistical to the time-domain eye
+    bool rxOutputLimited = false;    // the time-domain waveform reached the receiver's range
+    std::uint64_t waveformRows = 0;  // rows written to cfg.waveformFile
+    // The eye mask asked for, and how each eye meets it (empty: that eye does not cover it).
+    std::optional<EyeMask> mask;
+    std::optional<MaskCheck> statMask, tdMask;
 };
 
 // Runs the link; throws std::runtime_error (or a subclass) with a clear message on any

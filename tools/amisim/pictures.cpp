@@ -246,10 +246,10 @@ void statEyePicture(const std::string& path, const LinkConfig& cfg, const LinkRe
 
 void tdEyePicture(const std::string& path, const LinkResult& res, const std::string& subtitle) {
     const TdEyeResult& t = *res.td;
-    std::string title = "Time-domain eye: height " + fmt("%.1f mV", t.eyeHeight * 1e3) +
-                        ", width " + fmt("%.3f UI", t.eyeWidth) + ", " +
-                        std::to_string(t.bitErrors) + " errors in " +
-                        std::to_string(t.sampledBits) + " bits";
+    std::string title =
+        "Time-domain eye: height " + fmt("%.1f mV", t.eyeHeight * 1e3) + ", width " +
+        fmt("%.3f UI", t.eyeWidth) + ", " + std::to_string(t.bitErrors) +
+        (t.bitErrors == 1 ? " error in " : " errors in ") + std::to_string(t.sampledBits) + " bits";
     PlotAxes a{-1.0,
                1.0,
                t.vMin * 1e3,

@@ -296,6 +296,54 @@ std::vector<double> niceTicks(double a, double b, int count) {
     return t;
 }
 
+// Writes each note beside its point where it overlaps no note written before and stays inside
+// the plot: to the right or left, above or below, then higher up step by step. Neighbouring
+// cursors one UI apart would otherwise print over each other.
+void placeNotes(cairo_t* cr, const Frame& f, const std::vector<PlotNote>& notes) {
+    struct Box {
+        double x0, y0, x1, y1;
+        bool overlaps(const Box& o) const {
+            return x0 < o.x1 && o.x0 < x1 && y0 < o.y1 && o.y0 < y1;
+        }
+    };
+    std::vector<Box> placed;
+    // the marked points themselves stay readable
+    for (const PlotNote& n : notes)
+        placed.push_back({f.px(n.x) - 4, f.py(n.y) - 4, f.px(n.x) + 4, f.py(n.y) + 4});
+    for (const PlotNote& n : notes) {
+        cairo_text_extents_t e;
+        cairo_text_extents(cr, n.text.c_str(), &e);
+        const double w = e.width + 2, h = e.height + 2;
+        const double px = f.px(n.x), py = f.py(n.y);
+        // left edge and baseline of each candidate place
+        std::vector<std::pair<double, double>> spots;
+        // left of points before the origin (pre-cursors), right of the others
+        const double first = n.x < 0 ? px - 6 - w : px + 6, second = n.x < 0 ? px + 6 : px - 6 - w;
+        for (int up = 0; up < 10; ++up) {
+            const double lift = up * (h + 2);
+            spots.push_back({first, py - 4 - lift});
+            spots.push_back({second, py - 4 - lift});
+            if (up == 0) {
+                spots.push_back({first, py + 4 + h});
+                spots.push_back({second, py + 4 + h});
+            }
+        }
+        Box chosen{spots[0].first, spots[0].second - h, spots[0].first + w, spots[0].second};
+        for (const auto& [x, y] : spots) {
+            const Box b{x, y - h, x + w, y};
+            if (b.x0 < f.left || b.x1 > f.right || b.y0 < f.top || b.y1 > f.bottom) continue;
+            bool free = true;
+            for (const Box& o : placed) free = free && !b.overlaps(o);
+            if (free) {
+                chosen = b;
+                break;
+            }
+        }
+        placed.push_back(chosen);
+        text(cr, chosen.x0, chosen.y1, n.text, 0.0, 0.0);
+    }
+}
+
 void plotCurves(const std::string& path, const std::vector<Curve>& curves, const PlotAxes& axes,
                 const std::vector<PlotNote>& notes) {
     checkAxes(axes);
@@ -313,7 +361,7 @@ void plotCurves(const std::string& path, const std::vector<Curve>& curves, const
     for (const Curve& c : curves) strokeCurve(s.cr, f, c);
     cairo_set_font_size(s.cr, 11);
     cairo_set_source_rgb(s.cr, 0.1, 0.1, 0.1);
-    for (const PlotNote& n : notes) text(s.cr, f.px(n.x) + 4, f.py(n.y) - 4, n.text, 0.0, 0.0);
+    placeNotes(s.cr, f, notes);
     cairo_restore(s.cr);
     drawLegend(s.cr, f, curves);
     drawAxes(s.cr, f);

@@ -10,6 +10,7 @@
 #include "amisim/margin_report.hpp"
 #include "amisim/output_folder.hpp"
 #include "amisim/report.hpp"
+#include "amisim/report_html_sections.hpp"
 
 namespace amisim {
 
@@ -106,8 +107,9 @@ std::string htmlReport(const json& r, const std::string& outDir) {
     std::string command;
     for (const auto& a : r.value("command_line", json::array()))
         command += a.get<std::string>() + " ";
-    h << "<p>amisim " << escaped(r.value("version", std::string())) << "; command: <code>"
-      << escaped(command) << "</code></p>\n";
+    h << "<p>" << escaped(r.value("date", std::string())) << "; amisim "
+      << escaped(r.value("version", std::string())) << "; command: <code>" << escaped(command)
+      << "</code></p>\n";
 
     h << "<h2>Summary</h2>\n<table id=\"summary\">\n";
     auto row = [&](const std::string& k, const std::string& v) {
@@ -117,6 +119,17 @@ std::string htmlReport(const json& r, const std::string& outDir) {
     row("Bit rate", number(link.value("bit_rate", 0.0) / 1e9, "%.4f Gb/s"));
     row("Channel", r["channel"].value("description", std::string()));
     row("Channel loss at Nyquist", number(get(r, "channel", "loss_at_nyquist_db"), "%.2f dB"));
+    if (r["channel"].contains("ends")) {
+        const json& e = r["channel"]["ends"];
+        row("Analog ends", e.value("description", std::string()));
+        if (e.value("analog", false)) {
+            std::string cost = number(e.value("cost_at_nyquist_db", 0.0), "%.2f dB at Nyquist");
+            if (e.contains("eye_height_cost"))
+                cost += number(e.value("eye_height_cost", 0.0) * 1e3,
+                               ", %.2f mV of statistical eye height");
+            row("Cost of the ends", cost);
+        }
+    }
     row("Transmitter", r["tx"].value("root_name", std::string()) + " (" +
                            r["tx"].value("library", std::string()) + ")");
     row("Receiver", r["rx"].value("root_name", std::string()) + " (" +
@@ -130,12 +143,31 @@ std::string htmlReport(const json& r, const std::string& outDir) {
     }
     if (r.contains("time_domain")) {
         const json& t = r["time_domain"];
-        row("Time-domain eye", number(t.value("eye_height", 0.0) * 1e3, "height %.2f mV") + ", " +
-                                   number(t.value("eye_width", 0.0), "width %.3f UI") + ", " +
-                                   std::to_string(t.value("bit_errors", 0)) + " bit errors in " +
-                                   std::to_string(t.value("sampled_bits", 0)) + " bits (" +
-                                   t.value("sampling", std::string()) + ")");
+        row("Time-domain eye",
+            number(t.value("eye_height", 0.0) * 1e3, "height %.2f mV") + ", " +
+                number(t.value("eye_width", 0.0), "width %.3f UI") + ", " +
+                std::to_string(t.value("bit_errors", 0)) +
+                (t.value("bit_errors", 0) == 1 ? " bit error in " : " bit errors in ") +
+                std::to_string(t.value("sampled_bits", 0)) + " bits (" +
+                (t.value("sampling", std::string()) == "rx_clock_times"
+                     ? "sampled half a bit after the receiver's clock times"
+                     : "sampled at the best phase") +
+                ")");
         row("Time-domain mode includes", t.value("includes", std::string()));
+    }
+    if (r.contains("eye_mask")) {
+        const json& m = r["eye_mask"];
+        auto verdict = [&](const char* key) {
+            const json& c = m[key];
+            if (!c.is_object()) return std::string("not checked (the eye does not span it)");
+            return std::string(c.value("pass", false) ? "PASS" : "FAIL") +
+                   number(c.value("margin", 0.0) * 1e3, ", margin %.2f mV") +
+                   number(c.value("worst_phase_ui", 0.0), " at %+.2f UI");
+        };
+        const std::string name = number(m.value("height", 0.0) * 1e3, "Eye mask %.1f mV") +
+                                 number(m.value("width_ui", 0.0), " x %.2f UI");
+        if (r.contains("statistical")) row(name + ", statistical eye", verdict("statistical"));
+        if (r.contains("time_domain")) row(name + ", time-domain eye", verdict("time_domain"));
     }
     if (r.contains("clock_recovery")) {
         const json& c = r["clock_recovery"];
@@ -173,15 +205,15 @@ std::string htmlReport(const json& r, const std::string& outDir) {
     h << "</table>\n";
 
     h << marginWalkHtml(r);
+    h << htmlModelSections(r);
 
     h << "<h2>Warnings</h2>\n";
-    const json warnings = r.value("warnings", json::array());
+    const std::vector<std::string> warnings = reportWarnings(r);
     if (warnings.empty()) {
         h << "<p id=\"warnings\">None.</p>\n";
     } else {
         h << "<ul id=\"warnings\">\n";
-        for (const auto& w : warnings)
-            h << "<li class=\"warn\">" << escaped(w.get<std::string>()) << "</li>\n";
+        for (const auto& w : warnings) h << "<li class=\"warn\">" << escaped(w) << "</li>\n";
         h << "</ul>\n";
     }
 
@@ -224,9 +256,15 @@ std::string htmlReport(const json& r, const std::string& outDir) {
           << ")</figcaption></figure>\n";
     }
     h << "<h2>Tables</h2>\n<ul>\n";
+    // the tables sit beside the page: relative links open them from wherever it was sent with them
     for (const auto& name : r.value("csv", json::array()))
-        h << "<li>" << escaped(name.get<std::string>()) << "</li>\n";
-    h << "<li>" << outfile::kReportJson << "</li>\n</ul>\n</body>\n</html>\n";
+        h << "<li><a href=\"" << escaped(name.get<std::string>()) << "\">"
+          << escaped(name.get<std::string>()) << "</a></li>\n";
+    if (r.contains("waveform"))
+        h << "<li>" << escaped(r["waveform"].value("file", std::string()))
+          << " (receiver output waveform)</li>\n";
+    h << "<li><a href=\"" << outfile::kReportJson << "\">" << outfile::kReportJson
+      << "</a></li>\n</ul>\n</body>\n</html>\n";
     return h.str();
 }
 

@@ -1,5 +1,6 @@
 // report.json: everything a run found, for scripts and for the HTML page.
 #include <cmath>
+#include <ctime>
 
 #include "amisim/cursors.hpp"
 #include "amisim/margin_report.hpp"
@@ -8,6 +9,15 @@
 namespace amisim {
 
 namespace {
+
+std::string utcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    return buf;
+}
 
 nlohmann::json modelJson(const ModelRun& m) {
     nlohmann::json j;
@@ -49,14 +59,25 @@ nlohmann::json channelJson(const LinkConfig& cfg, const ChannelInfo& c) {
     }
     if (c.detection) {
         j["port_detection"] = {
-            {"through_1-3_2-4", c.detection->throughPairs12_34},
-            {"through_1-2_3-4", c.detection->throughPairs13_24},
+            {"low_frequency_through_magnitude",
+             {{"1-2/3-4", c.detection->throughPairs12_34},
+              {"1-3/2-4", c.detection->throughPairs13_24}}},
+            {"meaning",
+             "mean |S| of each numbering's two through paths (1-2/3-4: 1->3 and 2->4; "
+             "1-3/2-4: 1->2 and 3->4) up to up_to_hz; a line passes nearly all, so the larger "
+             "tells the numbering"},
             {"up_to_hz", c.detection->upToHz},
             {"detected", c.detection->detected
                              ? nlohmann::json(portOrderName(*c.detection->detected))
                              : nlohmann::json()},
             {"reason", c.detection->reason}};
     }
+    j["ends"] = {{"analog", c.ends.analog},
+                 {"description", c.ends.description},
+                 {"cost_at_nyquist_db", c.ends.costAtNyquistDb}};
+    if (c.ends.analog) j["ends"]["corner"] = c.ends.corner;
+    if (!c.ends.txFrontEndFile.empty()) j["ends"]["tx_front_end_file"] = c.ends.txFrontEndFile;
+    if (c.ends.eyeHeightCostV) j["ends"]["eye_height_cost"] = *c.ends.eyeHeightCostV;
     if (c.check) {
         j["checks"] = {{"first_hz", c.check->firstHz},
                        {"last_hz", c.check->lastHz},
@@ -106,6 +127,11 @@ nlohmann::json makeReport(const LinkConfig& cfg, const LinkResult& res, const Ru
     j["tool"] = "amisim";
     j["version"] = info.version;
     j["command_line"] = info.commandLine;
+    j["date"] = utcNow();
+    j["jitter_budget"] = {{"rj_rms", res.jitter.rjRms},
+                          {"dj_pp", res.jitter.djPp},
+                          {"dcd_pp", res.jitter.dcdPp},
+                          {"rx_sensitivity", res.sensitivity}};
     j["link"] = {{"bit_rate", cfg.bitRate},
                  {"bit_time", res.bitTime},
                  {"samples_per_bit", cfg.samplesPerBit},
@@ -249,6 +275,19 @@ nlohmann::json makeReport(const LinkConfig& cfg, const LinkResult& res, const Ru
         }
         j["dfe"] = {{"final_taps", finalTaps}, {"history", history}};
     }
+    if (res.mask) {
+        auto check = [](const std::optional<MaskCheck>& c) {
+            if (!c) return nlohmann::json();  // the eye does not cover the mask's width
+            return nlohmann::json{
+                {"pass", c->pass}, {"margin", c->marginV}, {"worst_phase_ui", c->worstPhaseUi}};
+        };
+        j["eye_mask"] = {{"height", res.mask->heightV},
+                         {"width_ui", res.mask->widthUi},
+                         {"statistical", check(res.statMask)},
+                         {"time_domain", check(res.tdMask)}};
+    }
+    if (!cfg.waveformFile.empty())
+        j["waveform"] = {{"file", cfg.waveformFile}, {"rows", res.waveformRows}};
     if (info.sweep) j["sweep"] = sweepJson(*info.sweep);
     j["pictures"] = pictures;
     j["csv"] = csvFiles;

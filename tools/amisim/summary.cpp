@@ -19,6 +19,15 @@ void printSummary(std::ostream& os, const LinkConfig& cfg, const LinkResult& res
     os << "  channel: " << res.channel.description << " (" << std::setprecision(2)
        << res.channel.lossAtNyquistDb << " dB at Nyquist"
        << (res.channel.nyquistCovered ? "" : ", beyond the measured data") << ")\n";
+    os << "  ends: " << res.channel.ends.description << "\n";
+    if (res.channel.ends.analog) {
+        os << "  the ends cost " << std::setprecision(2) << res.channel.ends.costAtNyquistDb
+           << " dB at Nyquist";
+        if (res.channel.ends.eyeHeightCostV)
+            os << " and " << *res.channel.ends.eyeHeightCostV * 1e3
+               << " mV of statistical eye height (against ideal ends)";
+        os << "\n";
+    }
     os << "  pulse main cursor: " << std::setprecision(2) << res.pulse.mainCursor() * 1e3
        << " mV (channel alone: " << res.channelPulse.mainCursor() * 1e3 << " mV)\n";
     os << std::scientific << std::setprecision(3) << "  jitter: Rj " << res.jitter.rjRms
@@ -41,13 +50,34 @@ void printSummary(std::ostream& os, const LinkConfig& cfg, const LinkResult& res
            << (t.usedClockTimes ? "sampled half a bit after the receiver's clock times"
                                 : "sampled at the best phase")
            << "): height " << std::setprecision(2) << t.eyeHeight * 1e3 << " mV, width "
-           << std::setprecision(3) << t.eyeWidth << " UI, " << t.bitErrors << " bit errors in "
-           << t.sampledBits << " bits\n";
+           << std::setprecision(3) << t.eyeWidth << " UI, " << t.bitErrors
+           << (t.bitErrors == 1 ? " bit error in " : " bit errors in ") << t.sampledBits
+           << " bits\n";
         os << "    includes " << timeDomainIncludes(res) << "\n";
         os << "  time-domain speed: " << std::setprecision(0)
            << (res.tdSeconds > 0 ? static_cast<double>(res.tdBits) / res.tdSeconds : 0.0)
            << " bit/s\n";
     }
+    if (res.mask) {
+        os << "  eye mask " << std::setprecision(1) << res.mask->heightV * 1e3 << " mV x "
+           << std::setprecision(2) << res.mask->widthUi << " UI:";
+        auto one = [&](const char* name, const std::optional<MaskCheck>& c, bool ran) {
+            if (!ran) return;
+            os << " " << name << " ";
+            if (!c) {
+                os << "not checked (the eye does not span the mask's width);";
+                return;
+            }
+            os << (c->pass ? "PASS" : "FAIL") << " (margin " << std::setprecision(2)
+               << c->marginV * 1e3 << " mV at " << std::showpos << c->worstPhaseUi << std::noshowpos
+               << " UI);";
+        };
+        one("statistical", res.statMask, res.stat.has_value());
+        one("time domain", res.tdMask, res.td.has_value());
+        os << "\n";
+    }
+    if (!cfg.waveformFile.empty())
+        os << "  waveform: " << cfg.waveformFile << " (" << res.waveformRows << " samples)\n";
     if (res.clock) {
         const ClockRecoveryResult& c = *res.clock;
         os << "  clock recovery: mean period " << std::setprecision(4) << c.meanPeriod * 1e12

@@ -58,6 +58,7 @@ struct LinkConfig {
     // The figures are the same either way; false runs everything on the calling thread.
     bool pipelineTd = true;
     bool frequencyResponse = true;  // compute the parts' frequency responses
+    bool statFiguresOnly = false;   // statistical eye figures without its picture's data
     std::vector<ParamOverride> txOverrides, rxOverrides;
     bool quiet = false;
 };

@@ -120,6 +120,7 @@ LinkConfig configForPoint(const LinkConfig& base, const std::vector<SweepAxis>& 
     c.quiet = true;
     c.probeOutputRange = false;
     c.frequencyResponse = false;
+    c.statFiguresOnly = true;
     return c;
 }
 

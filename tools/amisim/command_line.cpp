@@ -52,9 +52,9 @@ struct Options {
 };
 
 std::string trim(const std::string& s) {
-    const auto a = s.find_first_not_of(" \t");
+    const auto a = s.find_first_not_of(" \t\r\n");
     if (a == std::string::npos) return "";
-    return s.substr(a, s.find_last_not_of(" \t") - a + 1);
+    return s.substr(a, s.find_last_not_of(" \t\r\n") - a + 1);
 }
 
 // A count: digits, or a whole number in exponent form (1e5).
@@ -451,7 +451,7 @@ int runPointCommand(const std::string& dir, const std::string& kText, std::ostre
             readTextFile(fs::path(pointFolder(absDir, k)) / kPointStatusFile);
         out << "amisim: sweep point " << k << " is done already (remove " << pointFolder(absDir, k)
             << " to run it again)\n";
-        return trim(status) == "0" ? 0 : 1;
+        return status.rfind('0', 0) == 0 ? 0 : 1;
     }
     try {
         setUpPlanned(r, absDir);

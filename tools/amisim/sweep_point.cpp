@@ -1,11 +1,13 @@
 #include "amisim/sweep_point.hpp"
 
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -167,6 +169,7 @@ PointProcess startSweepPoint(const LinkConfig& base, const std::vector<SweepAxis
                                  std::strerror(errno));
     std::fflush(stdout);
     std::fflush(stderr);
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid < 0) {
         const int e = errno;
@@ -176,6 +179,9 @@ PointProcess startSweepPoint(const LinkConfig& base, const std::vector<SweepAxis
                                  std::strerror(e));
     }
     if (pid == 0) {
+        // a job stopped midway (a killed node, a cancelled array task) takes its point along
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(5);
         close(fds[0]);
         std::string text;
         try {

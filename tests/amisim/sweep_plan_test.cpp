@@ -1,6 +1,7 @@
 // Sweeps as plans of point jobs: the same table from --jobs, a plan's points run one by one, GNU
-// parallel and a resumed plan; a job killed midway leaves its point to do.
+// parallel, a Slurm job array and a resumed plan; a job killed midway leaves its point to do.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -127,4 +128,23 @@ TEST(SweepPlan, AJobKilledMidwayLeavesItsPointToDoAndACrashIsRecorded) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(std::filesystem::exists(plan + "/points/2/point.json"));
     EXPECT_NE(r.err.find("2 of 4 sweep points are missing or failed"), std::string::npos) << r.err;
+}
+
+TEST(SweepPlan, ASlurmJobArrayOnAOneNodeClusterGivesTheSameTable) {
+    if (std::system("command -v slurmctld > /dev/null && command -v munged > /dev/null") != 0)
+        GTEST_SKIP() << "Slurm or munge is not installed (scripts/deps.sh installs slurm-wlm and "
+                        "munge)";
+    if (geteuid() != 0) GTEST_SKIP() << "the one-node Slurm cluster runs its daemons as root";
+    PlanKit k;
+    TempDir& d = k.kit.dir;
+    const std::string jobsOut = d.file("jobs"), plan = d.file("plan"), planOut = d.file("out");
+    ASSERT_EQ(runAmisim(d, k.options + kGrid + " --out " + jobsOut + " --jobs 2").status, 0);
+    ASSERT_EQ(runAmisim(d, k.options + kGrid + " --out " + planOut + " --plan " + plan).status, 0);
+    const std::string cmd = std::string("AMISIM=") + AMISIM_EXE + " timeout 300 bash " +
+                            SCRIPTS_DIR + "/slurm_local.sh " + plan + " > " + d.file("slurm.log") +
+                            " 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << readFile(d.file("slurm.log"));
+    EXPECT_EQ(table(planOut), table(jobsOut));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(std::filesystem::exists(plan + "/points/" + std::to_string(i) + "/point.json"));
 }

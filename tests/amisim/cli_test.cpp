@@ -220,3 +220,35 @@ TEST(Cli, TheReceiversClockTapsAndAdaptedGainsReachTheSummaryReportAndPictures) 
     EXPECT_FALSE(reportOf(out)["rx"].contains("adapted_gains"));
     EXPECT_FALSE(std::filesystem::exists(out + "/dfe_taps.png"));
 }
+
+TEST(Cli, StrictCountsFailedSweepPointsAndAmisimsWarningsAndRowsShowTheAdaptedGains) {
+    FakeKit k;
+    const std::string out = k.dir.file("out");
+    CliRun r = runAmisim(k.dir, k.options() + " --out " + out +
+                                    " --quiet --loss-db 0 --mode stat --strict --rx adapt=1"
+                                    " --sweep tx.crash=0:1");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.err.find("--strict"), std::string::npos) << r.err;
+    const std::string html = readFile(out + "/report.html");
+    EXPECT_EQ(html.find("<p id=\"warnings\">None.</p>"), std::string::npos);
+    EXPECT_NE(html.find("sweep point 1 (tx.crash=1) failed"), std::string::npos);
+    // the gains the receiver chose, in every row of the table, the CSV and the JSON
+    const std::string csv = readFile(out + "/sweep.csv");
+    EXPECT_NE(csv.find("adapted_ac_gain,adapted_dc_gain,adapted_vga_gain"), std::string::npos);
+    EXPECT_NE(csv.find("\n0,"), std::string::npos);
+    EXPECT_NE(csv.substr(csv.find("\n0,")).find(",7,2,3,"), std::string::npos) << csv;
+    EXPECT_EQ(reportOf(out)["sweep"]["points"][0]["adapted_gains"]["vga_gain"], 3);
+    EXPECT_NE(r.out.find("<- best"), std::string::npos) << r.out;
+
+    // a setting outside the model's list is amisim's own warning: --strict fails on it too
+    r = runAmisim(k.dir,
+                  k.options() + " --out " + out + " --quiet --mode stat --strict --rx corner=5");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("not in its list of values"), std::string::npos) << r.out;
+
+    // one parameter swept twice, once by its bare name
+    r = runAmisim(k.dir, k.options() + " --out " + out +
+                             " --mode stat --sweep clock_settle=2:3 --sweep rx.clock_settle=2:3");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("rx.clock_settle is swept twice"), std::string::npos) << r.err;
+}

@@ -1,6 +1,7 @@
 // A small IBIS-AMI model for the simulator's tests. It scales by (gain g) and reports fixed
 // jitter output parameters. On request it refuses AMI_Init (fail 1), crashes in it (crash 1),
-// writes warning lines, console lines and Params_Valid False (warn 1), clips its output at
+// sleeps in it (sleep_ms N), writes warning lines, console lines and Params_Valid False (warn 1),
+// clips its output at
 // +-(limit L) volts (with (limit_adapts 1): L times the DC gain of the impulse AMI_Init gets, as
 // a receiver that adapts to its channel), and, as a receiver, returns clock times (clock 1) one bit
 // apart from its first block, or with a period (clock_ppm p) ppm off the bit time after a start of
@@ -10,12 +11,14 @@
 // (dropped d) lost clock times after every block when asked, and its gain can grow from a fifth to
 // full over the first (gain_settle n) bits, as an equaliser still adapting. Its jitter outputs are
 // (rj r) rms and (dcd d), default 1 ps and no duty-cycle distortion (2 ps for the receiver).
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -76,6 +79,9 @@ FAKE_EXPORT std::int32_t AMI_Init(double* impulse, std::int32_t rowSize, std::in
     m->sampleInterval = dt;
     m->bitTime = bitTime;
     if (numberAfter(params, "(crash ", 0.0) != 0.0) std::abort();
+    // a slow AMI_Init (milliseconds), for jobs stopped midway
+    if (const double ms = numberAfter(params, "(sleep_ms ", 0.0); ms > 0)
+        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
     if (numberAfter(params, "(fail ", 0.0) != 0.0) {
         m->msg = "fake model refuses these parameters";
         *msg = m->msg.data();

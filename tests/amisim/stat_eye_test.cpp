@@ -159,3 +159,32 @@ TEST(StatEye, ContoursNestAndAJitterBeyondTwoUnitIntervalsIsCut) {
     EXPECT_EQ(w.eyeHeight, 0.0);
     EXPECT_FALSE(r.jitterCut);
 }
+
+TEST(StatEye, TheFiguresAloneMatchTheFullEyeBitForBit) {
+    // a lossy channel (a decaying exponential of 0.6 UI) with every kind of jitter: a tail
+    // of small cursors, several large ones and a jitter mixture over many phases
+    std::vector<double> impulse(80 * kSpb, 0.0);
+    const double tau = 0.6 * kSpb * kDt;
+    for (std::size_t i = 0; i < impulse.size(); ++i)
+        impulse[i] = std::exp(-static_cast<double>(i) * kDt / tau) / tau;
+    const PulseResponse p = makePulse(impulse, kDt, kSpb, 0.5);
+    StatEyeOptions full;
+    full.jitter = JitterBudget{0.5e-12, 2e-12, 1e-12};
+    full.ber = 1e-12;
+    full.sensitivity = 2e-3;
+    StatEyeOptions figures = full;
+    figures.figuresOnly = true;
+    const StatEyeResult a = computeStatEye(p, full), b = computeStatEye(p, figures);
+    ASSERT_GT(a.eyeHeight, 0);
+    EXPECT_EQ(b.eyeHeight, a.eyeHeight);
+    EXPECT_EQ(b.rawEyeHeight, a.rawEyeHeight);
+    EXPECT_EQ(b.eyeWidth, a.eyeWidth);
+    EXPECT_EQ(b.opening, a.opening);
+    EXPECT_TRUE(b.density.empty());
+    EXPECT_TRUE(b.contours.empty());
+    // the full eye's own figures agree with its contour at the target BER
+    ASSERT_FALSE(a.contours.empty());
+    EXPECT_EQ(a.contours.back().ber, 1e-12);
+    for (std::size_t i = 0; i < a.opening.size(); ++i)
+        EXPECT_EQ(a.opening[i], 2 * a.contours.back().inner[i]);
+}

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,8 @@
 #include "amisim/plots.hpp"
 #include "amisim/report.hpp"
 #include "amisim/sweep.hpp"
+#include "amisim/sweep_checks.hpp"
+#include "amisim/sweep_plan.hpp"
 
 #ifndef AMISIM_DEFAULT_KIT_DIR
 #define AMISIM_DEFAULT_KIT_DIR "build/kit"
@@ -43,14 +46,16 @@ struct Options {
     std::string s4p, corner = "typ", saveWaveform, waveformBits, mask;
     KitFiles given;
     std::vector<std::string> tx, rx, sweeps;
+    std::string plan, merge, objective = "area";
+    std::vector<std::string> runPoint;  // DIR K
     bool noTdJitter = false, strict = false, listParams = false, showMessages = false,
          quiet = false, noMarginWalk = false, idealEnds = false;
 };
 
 std::string trim(const std::string& s) {
-    const auto a = s.find_first_not_of(" \t");
+    const auto a = s.find_first_not_of(" \t\r\n");
     if (a == std::string::npos) return "";
-    return s.substr(a, s.find_last_not_of(" \t") - a + 1);
+    return s.substr(a, s.find_last_not_of(" \t\r\n") - a + 1);
 }
 
 // A count: digits, or a whole number in exponent form (1e5).
@@ -77,6 +82,13 @@ double parseReal(const std::string& option, const std::string& text, double lo, 
         throw UsageError(option + ": '" + text + "' is not a number");
     if (!(v >= lo && v <= hi)) throw UsageError(option + ": " + text + " is outside " + what);
     return v;
+}
+
+std::string readTextFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
 }
 
 std::string numberText(double v) {
@@ -118,6 +130,20 @@ void addOptions(CLI::App& app, Options& o) {
                    "Sweep a parameter in statistical mode: [tx.|rx.]NAME=A:B[:STEP] or "
                    "NAME=V1,V2,...; repeat for a grid");
     app.add_option("--jobs", o.jobs, "Sweep points run at once, each in its own process (1..64)");
+    app.add_option("--objective", o.objective,
+                   "What ranks the sweep points: area (eye height times width, as the "
+                   "receiver's adaptation ranks), height or width")
+        ->capture_default_str();
+    app.add_option("--plan", o.plan,
+                   "Write the sweep as a plan in DIR, one job per point, for a job engine; with "
+                   "--jobs, also run its points here (done points are skipped) and merge");
+    app.add_option("--run-point", o.runPoint,
+                   "Compute point K of the plan in DIR into DIR/points/K (a job of a plan)")
+        ->expected(2)
+        ->type_name("DIR K");
+    app.add_option("--merge", o.merge,
+                   "Report the sweep of the plan in DIR from the points done; exits 1 while any "
+                   "is missing or failed");
     app.add_option("--bits", o.bits, "Bits simulated in time-domain mode (default 100000)");
     app.add_option("--ignore-bits", o.ignoreBits,
                    "Bits left out of the time-domain eye (default: the models' Ignore_Bits, else "
@@ -164,8 +190,8 @@ void addOptions(CLI::App& app, Options& o) {
     app.add_flag("--no-td-jitter", o.noTdJitter,
                  "Leave the models' jitter out of the time-domain simulation");
     app.add_flag("--strict", o.strict,
-                 "Exit with status 1 when a model reports any warning or the time-domain eye "
-                 "has not settled");
+                 "Exit with status 1 on any warning: amisim's (an unsettled eye among them), a "
+                 "model's, or a failed sweep point");
     app.add_flag("--no-margin-walk", o.noMarginWalk,
                  "Skip the runs that explain the gap between the statistical and the "
                  "time-domain eye (they take about twice the time-domain run)");
@@ -292,6 +318,312 @@ LinkConfig makeConfig(const CLI::App& app, Options& o) {
     return cfg;
 }
 
+// What a run works from once its options are checked.
+struct RunSetup {
+    LinkConfig cfg;
+    std::vector<SweepAxis> axes;
+    std::vector<std::string> sweepWarnings;  // about the axes themselves
+    SweepObjective objective = SweepObjective::Area;
+    int jobs = 1;
+    std::optional<EyeMask> mask;
+};
+
+RunSetup setUpRun(const CLI::App& app, Options& o) {
+    RunSetup s;
+    s.cfg = makeConfig(app, o);
+    if (!o.mask.empty()) {
+        try {
+            s.mask = parseEyeMask(o.mask);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError(e.what());
+        }
+    }
+    s.cfg.files = resolveKit(o);
+    s.cfg.kitDir = o.kit;  // made absolute: the models get it in their parameter strings
+    validateConfig(s.cfg);
+    try {
+        s.objective = parseObjective(o.objective);
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(e.what());
+    }
+    if (!o.sweeps.empty()) {
+        const AmiModelFile txFile = loadModelFile(s.cfg.files.txAmi);
+        const AmiModelFile rxFile = loadModelFile(s.cfg.files.rxAmi);
+        try {
+            for (const std::string& text : o.sweeps)
+                s.axes.push_back(parseSweep(text, txFile, rxFile));
+            checkDistinctAxes(s.axes);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError(e.what());
+        }
+        std::size_t points = 1;
+        for (const SweepAxis& a : s.axes) {
+            points *= a.values.size();
+            if (points > kMaxSweepPoints)
+                throw UsageError("--sweep: the grid has more than " +
+                                 std::to_string(kMaxSweepPoints) + " points");
+        }
+        try {
+            s.sweepWarnings = checkOverriddenAxes(s.axes, s.cfg, rxFile);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError(e.what());
+        }
+    } else if (!o.jobs.empty()) {
+        throw UsageError("--jobs runs sweep points in parallel; there is no --sweep");
+    } else if (!o.plan.empty()) {
+        throw UsageError("--plan writes a sweep as jobs; there is no --sweep");
+    }
+    s.jobs = o.jobs.empty() ? 1 : static_cast<int>(parseCount("--jobs", o.jobs, 1, 64));
+    return s;
+}
+
+// Parses a stored command line (a plan's) into `o`.
+void parseStored(CLI::App& app, const std::vector<std::string>& args) {
+    std::vector<const char*> argv{"amisim"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::ParseError& e) {
+        throw std::runtime_error("the plan's command line no longer parses: " + usageText(e));
+    }
+}
+
+// The run's report and summary: the full link (in the modes asked for) at the best sweep point
+// when there is one. Returns the exit status.
+int finishRun(const Options& o, RunSetup& s, const SweepResult* sw,
+              const std::vector<std::string>& commandLine, std::ostream& out, std::ostream& err) {
+    LinkConfig cfg = s.cfg;
+    if (sw && sw->best) cfg = withPointValues(cfg, s.axes, sw->points[*sw->best].values);
+    LinkResult res = runLink(cfg);
+    measureEndsEyeCost(cfg, res);
+    if (cfg.marginWalk && res.stat && res.td) res.marginWalk = walkMargin(cfg, res);
+    if (s.mask) checkLinkEyeMask(*s.mask, res);
+
+    removeOwnedFiles(o.out);
+    const std::vector<std::string> pictures = writePictures(o.out, cfg, res, sw);
+    releasePlotResources();
+    const std::vector<std::string> csv = writeCsvFiles(o.out, cfg, res, sw);
+    RunInfo info{AMISIM_VERSION, commandLine, sw};
+    const nlohmann::json report = makeReport(cfg, res, info, pictures, csv);
+    writeTextFile(o.out, outfile::kReportJson, report.dump(2) + "\n");
+    writeTextFile(o.out, outfile::kReportHtml, htmlReport(report, o.out));
+    printSummary(out, cfg, res, o.showMessages, sw);
+    out << "  report: " << (fs::path(o.out) / outfile::kReportJson).string() << ", "
+        << (fs::path(o.out) / outfile::kReportHtml).string() << "\n";
+    out.flush();
+    if (o.strict && res.settling && !res.settling->settled) {
+        err << "amisim: error: --strict: the time-domain eye has not settled (see the "
+               "warning above)\n";
+        return 1;
+    }
+    const std::size_t warnings = report.value("warnings", nlohmann::json::array()).size();
+    if (o.strict && warnings > 0) {
+        err << "amisim: error: --strict: the run gave " << warnings << " warning"
+            << (warnings == 1 ? "" : "s") << " (listed above)\n";
+        return 1;
+    }
+    return 0;
+}
+
+std::vector<std::string> planCommandLine(int argc, char** argv) {
+    // the plan's own options are left out: its jobs and merge re-read the rest
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--plan" || a == "--jobs") {
+            ++i;
+            continue;
+        }
+        if (a.rfind("--plan=", 0) == 0 || a.rfind("--jobs=", 0) == 0) continue;
+        args.push_back(a);
+    }
+    return args;
+}
+
+std::string currentDirectory() {
+    std::error_code ec;
+    const fs::path p = fs::current_path(ec);
+    return ec ? std::string() : p.string();
+}
+
+SweepPlan makePlan(const Options& o, const RunSetup& s, int argc, char** argv) {
+    SweepPlan plan;
+    plan.version = AMISIM_VERSION;
+    plan.workingDirectory = currentDirectory();
+    plan.commandLine = planCommandLine(argc, argv);
+    plan.axes = s.axes;
+    plan.points = sweepGrid(s.axes).size();
+    plan.outDir = fs::absolute(o.out).lexically_normal().string();
+    plan.kitDir = s.cfg.kitDir;
+    for (auto [to, from] : {std::pair{&plan.files.txLibrary, &s.cfg.files.txLibrary},
+                            {&plan.files.rxLibrary, &s.cfg.files.rxLibrary},
+                            {&plan.files.txAmi, &s.cfg.files.txAmi},
+                            {&plan.files.rxAmi, &s.cfg.files.rxAmi}})
+        *to = fs::absolute(*from).lexically_normal().string();
+    return plan;
+}
+
+// A plan's sweep, set up again from its stored command line in its working directory.
+struct PlannedRun {
+    SweepPlan plan;
+    Options o;
+    CLI::App app;
+    RunSetup setup;
+};
+
+void setUpPlanned(PlannedRun& r, const std::string& dir) {
+    r.plan = readPlan(dir);
+    if (r.plan.version != AMISIM_VERSION)
+        throw std::runtime_error(
+            "the plan in '" + dir + "' was written by amisim " + r.plan.version +
+            "; this is amisim " AMISIM_VERSION ": run all its points with one version");
+    std::error_code ec;
+    if (!r.plan.workingDirectory.empty()) fs::current_path(r.plan.workingDirectory, ec);
+    if (ec)
+        throw std::runtime_error("cannot enter the plan's working directory '" +
+                                 r.plan.workingDirectory + "': " + ec.message());
+    addOptions(r.app, r.o);
+    parseStored(r.app, r.plan.commandLine);
+    r.setup = setUpRun(r.app, r.o);
+    bool same = r.setup.axes.size() == r.plan.axes.size();
+    for (std::size_t i = 0; same && i < r.plan.axes.size(); ++i)
+        same = r.setup.axes[i].name() == r.plan.axes[i].name() &&
+               r.setup.axes[i].values == r.plan.axes[i].values;
+    if (!same)
+        throw std::runtime_error("the plan in '" + dir +
+                                 "' no longer matches its models' parameters: write it again");
+}
+
+std::string pointLabel(const std::vector<SweepAxis>& axes, const std::vector<std::string>& v) {
+    std::string s;
+    for (std::size_t a = 0; a < axes.size() && a < v.size(); ++a)
+        s += (a ? " " : "") + axes[a].name() + "=" + v[a];
+    return s;
+}
+
+int runPointCommand(const std::string& dir, const std::string& kText, std::ostream& out) {
+    PlannedRun r;
+    std::size_t k = 0;
+    try {
+        r.plan = readPlan(dir);
+        k = parseCount("--run-point", kText, 0, r.plan.points ? r.plan.points - 1 : 0);
+        if (r.plan.points == 0) throw UsageError("--run-point: the plan has no points");
+    } catch (const UsageError& e) {
+        throw UsageError(std::string(e.what()) + " (the plan in '" + dir + "' has points 0 to " +
+                         std::to_string(r.plan.points ? r.plan.points - 1 : 0) + ")");
+    }
+    const std::string absDir = fs::absolute(dir).string();
+    if (pointDone(absDir, k)) {
+        const std::string status =
+            readTextFile(fs::path(pointFolder(absDir, k)) / kPointStatusFile);
+        out << "amisim: sweep point " << k << " is done already (remove " << pointFolder(absDir, k)
+            << " to run it again)\n";
+        return status.rfind('0', 0) == 0 ? 0 : 1;
+    }
+    try {
+        setUpPlanned(r, absDir);
+    } catch (const std::exception& e) {
+        // the point stays to do; its folder says why this job could not run it
+        std::error_code ec;
+        fs::create_directories(pointFolder(absDir, k), ec);
+        std::ofstream(fs::path(pointFolder(absDir, k)) / "error") << e.what() << "\n";
+        throw;
+    }
+    const auto grid = sweepGrid(r.setup.axes);
+    const PreparedChannel channel = prepareSweepChannel(r.setup.cfg);
+    const SweepPoint p = runSweepPointIsolated(r.setup.cfg, r.setup.axes, grid[k], channel);
+    savePoint(absDir, k, p, r.setup.axes);
+    out << "amisim: sweep point " << k << " of " << grid.size() << " ("
+        << pointLabel(r.setup.axes, grid[k]) << "): ";
+    if (p.ok)
+        out << "eye height " << p.eyeHeight * 1e3 << " mV, width " << p.eyeWidth << " UI";
+    else
+        out << "failed: " << p.error;
+    out << ", " << p.seconds << " s\n";
+    return p.ok ? 0 : 1;
+}
+
+// Merges the points of the plan in `dir` that are done into the sweep's report.
+int mergeCommand(const std::string& dir, const std::vector<std::string>& commandLine,
+                 std::ostream& out, std::ostream& err) {
+    const auto start = std::chrono::steady_clock::now();
+    PlannedRun r;
+    const std::string absDir = fs::absolute(dir).string();
+    setUpPlanned(r, absDir);
+    prepareOutputFolder(r.o.out);
+    SweepResult sw;
+    sw.axes = r.setup.axes;
+    sw.objective = r.setup.objective;
+    sw.warnings = r.setup.sweepWarnings;
+    sw.jobs = 0;
+    const auto grid = sweepGrid(sw.axes);
+    std::vector<std::string> problems;
+    for (std::size_t k = 0; k < grid.size(); ++k) {
+        std::optional<SweepPoint> p = loadPoint(absDir, k, sw.axes, grid[k]);
+        if (!p) {
+            SweepPoint missing;
+            missing.values = grid[k];
+            sw.points.push_back(missing);
+            const fs::path why = fs::path(pointFolder(absDir, k)) / "error";
+            std::error_code ec;
+            problems.push_back("point " + std::to_string(k) + " (" + pointLabel(sw.axes, grid[k]) +
+                               "): missing" +
+                               (fs::exists(why, ec) ? ": " + trim(readTextFile(why)) : ""));
+            continue;
+        }
+        if (!p->ok)
+            problems.push_back("point " + std::to_string(k) + " (" + pointLabel(sw.axes, grid[k]) +
+                               "): failed: " + p->error);
+        sw.seconds += p->seconds;
+        sw.points.push_back(*p);
+    }
+    rankSweep(sw);
+    const int status = finishRun(r.o, r.setup, &sw, commandLine, out, err);
+    out << "  merged " << grid.size() - problems.size() << " of " << grid.size()
+        << " sweep points in "
+        << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
+        << " s\n";
+    if (!problems.empty()) {
+        err << "amisim: error: " << problems.size() << " of " << grid.size()
+            << " sweep points are missing or failed:\n";
+        for (const std::string& p : problems) err << "  " << p << "\n";
+        return 1;
+    }
+    return status;
+}
+
+// Writes the plan; with --jobs also runs its points that are not done, then merges.
+int planCommand(const Options& o, const RunSetup& s, int argc, char** argv,
+                const std::vector<std::string>& commandLine, std::ostream& out, std::ostream& err) {
+    const SweepPlan plan = makePlan(o, s, argc, argv);
+    writePlan(o.plan, plan);
+    const std::string dir = fs::absolute(o.plan).lexically_normal().string();
+    if (o.jobs.empty()) {
+        out << "amisim: wrote the plan of " << plan.points << " sweep points to " << dir
+            << "\n  run its points with any of:\n"
+            << "    amisim --sweep ... --plan " << dir << " --jobs N\n"
+            << "    parallel amisim --run-point " << dir << " {} ::: $(seq 0 " << plan.points - 1
+            << ")\n"
+            << "    sbatch --array=0-" << plan.points - 1 << " scripts/sweep_slurm_array.sh " << dir
+            << "\n  then: amisim --merge " << dir << "\n";
+        return 0;
+    }
+    std::vector<std::size_t> todo;
+    for (std::size_t k = 0; k < plan.points; ++k)
+        if (!pointDone(dir, k)) todo.push_back(k);
+    if (todo.size() < plan.points && !o.quiet)
+        err << "amisim: " << plan.points - todo.size() << " of " << plan.points
+            << " sweep points are done already; running the other " << todo.size() << "\n";
+    if (!todo.empty()) {
+        const PreparedChannel channel = prepareSweepChannel(s.cfg);
+        const int jobs =
+            static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(s.jobs), todo.size()));
+        runSweepPoints(s.cfg, s.axes, channel, todo, jobs,
+                       [&](std::size_t k, const SweepPoint& p) { savePoint(dir, k, p, s.axes); });
+    }
+    return mergeCommand(dir, commandLine, out, err);
+}
+
 }  // namespace
 
 int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) {
@@ -320,6 +652,14 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
     }
 
     try {
+        if (!o.runPoint.empty() || !o.merge.empty()) {
+            if (argc != (o.runPoint.empty() ? 3 : 4))
+                throw UsageError(
+                    std::string(o.runPoint.empty() ? "--merge DIR" : "--run-point DIR K") +
+                    " takes no other options: the plan holds the sweep's");
+            if (!o.runPoint.empty()) return runPointCommand(o.runPoint[0], o.runPoint[1], out);
+            return mergeCommand(o.merge, commandLine, out, err);
+        }
         if (o.listParams) {
             const KitFiles k = resolveKit(o);
             listParameters(out, loadModelFile(k.txAmi), "transmitter", k.txAmi);
@@ -330,76 +670,19 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
             throw UsageError(
                 "--out DIR is required: the folder for the report and pictures "
                 "(amisim --help lists the options)");
-        LinkConfig cfg = makeConfig(app, o);
-        std::optional<EyeMask> mask;
-        if (!o.mask.empty()) {
-            try {
-                mask = parseEyeMask(o.mask);
-            } catch (const std::invalid_argument& e) {
-                throw UsageError(e.what());
-            }
-        }
-        cfg.files = resolveKit(o);
-        cfg.kitDir = o.kit;  // made absolute: the models get it in their parameter strings
-        validateConfig(cfg);
-        std::vector<SweepAxis> axes;
-        if (!o.sweeps.empty()) {
-            const AmiModelFile txFile = loadModelFile(cfg.files.txAmi);
-            const AmiModelFile rxFile = loadModelFile(cfg.files.rxAmi);
-            for (const std::string& s : o.sweeps) axes.push_back(parseSweep(s, txFile, rxFile));
-            std::size_t points = 1;
-            for (const SweepAxis& a : axes) {
-                points *= a.values.size();
-                if (points > kMaxSweepPoints)
-                    throw UsageError("--sweep: the grid has more than " +
-                                     std::to_string(kMaxSweepPoints) + " points");
-            }
-        } else if (!o.jobs.empty()) {
-            throw UsageError("--jobs runs sweep points in parallel; there is no --sweep");
-        }
-        const int jobs = o.jobs.empty() ? 1 : static_cast<int>(parseCount("--jobs", o.jobs, 1, 64));
+        RunSetup s = setUpRun(app, o);
         prepareOutputFolder(o.out);
+        if (!o.plan.empty()) return planCommand(o, s, argc, argv, commandLine, out, err);
 
         std::optional<SweepResult> sweep;
-        if (!axes.empty()) {
-            LinkConfig pointCfg = cfg;
+        if (!s.axes.empty()) {
+            LinkConfig pointCfg = s.cfg;
             pointCfg.waveformFile.clear();  // only the full run at the best point writes it
-            sweep = runSweep(pointCfg, axes, jobs);
-            // the full run, in the modes asked for, at the best point
-            if (sweep->best) cfg = withPointValues(cfg, axes, sweep->points[*sweep->best].values);
+            sweep = runSweep(pointCfg, s.axes, s.jobs, s.objective);
+            sweep->warnings.insert(sweep->warnings.begin(), s.sweepWarnings.begin(),
+                                   s.sweepWarnings.end());
         }
-        LinkResult res = [&] {
-            LinkResult r = runLink(cfg);
-            measureEndsEyeCost(cfg, r);
-            if (cfg.marginWalk && r.stat && r.td) r.marginWalk = walkMargin(cfg, r);
-            return r;
-        }();
-        if (mask) checkLinkEyeMask(*mask, res);
-
-        removeOwnedFiles(o.out);
-        const SweepResult* sw = sweep ? &*sweep : nullptr;
-        const std::vector<std::string> pictures = writePictures(o.out, cfg, res, sw);
-        releasePlotResources();
-        const std::vector<std::string> csv = writeCsvFiles(o.out, cfg, res, sw);
-        RunInfo info{AMISIM_VERSION, commandLine, sw};
-        const nlohmann::json report = makeReport(cfg, res, info, pictures, csv);
-        writeTextFile(o.out, outfile::kReportJson, report.dump(2) + "\n");
-        writeTextFile(o.out, outfile::kReportHtml, htmlReport(report, o.out));
-        printSummary(out, cfg, res, o.showMessages, sw);
-        out << "  report: " << (fs::path(o.out) / outfile::kReportJson).string() << ", "
-            << (fs::path(o.out) / outfile::kReportHtml).string() << "\n";
-        out.flush();
-        if (o.strict && res.settling && !res.settling->settled) {
-            err << "amisim: error: --strict: the time-domain eye has not settled (see the "
-                   "warning above)\n";
-            return 1;
-        }
-        const std::size_t modelWarningCount = modelWarnings(res).size();
-        if (o.strict && modelWarningCount > 0) {
-            err << "amisim: error: --strict: the models reported " << modelWarningCount
-                << " warning" << (modelWarningCount == 1 ? "" : "s") << " (listed above)\n";
-            return 1;
-        }
+        return finishRun(o, s, sweep ? &*sweep : nullptr, commandLine, out, err);
     } catch (const std::bad_alloc&) {
         err << "amisim: error: out of memory: lower --bits, --samples-per-bit or --block-bits\n";
         return 1;

@@ -140,17 +140,30 @@ std::vector<std::string> writeCsvFiles(const std::string& outDir, const LinkConf
         std::vector<std::string> header;
         for (const SweepAxis& a : sweep->axes) header.push_back(a.name());
         for (const char* h : {"eye_height_v", "eye_width_ui", "eye_height_before_sensitivity_v",
-                              "model_warnings", "error"})
+                              "model_warnings", "error", "adapted_ac_gain", "adapted_dc_gain",
+                              "adapted_vga_gain", "dfe_tap_codes", "warnings", "best"})
             header.push_back(h);
         Table t(header);
-        for (const SweepPoint& p : sweep->points) {
+        for (std::size_t i = 0; i < sweep->points.size(); ++i) {
+            const SweepPoint& p = sweep->points[i];
             std::vector<std::string> row;
             for (const std::string& v : p.values) row.push_back(csvField(v));
             row.push_back(p.ok ? cell(p.eyeHeight) : "");
             row.push_back(p.ok ? cell(p.eyeWidth) : "");
             row.push_back(p.ok ? cell(p.rawEyeHeight) : "");
             row.push_back(p.ok ? std::to_string(p.modelWarnings) : "");
-            row.push_back(csvField(p.error));
+            row.push_back(csvField(p.ran ? p.error : "not run"));
+            row.push_back(p.adapted ? std::to_string(p.adapted->ac) : "");
+            row.push_back(p.adapted ? std::to_string(p.adapted->dc) : "");
+            row.push_back(p.adapted ? std::to_string(p.adapted->vga) : "");
+            std::string codes;
+            for (const DfeTap& tap : p.dfeTaps)
+                codes += (codes.empty() ? "" : " ") + std::to_string(tap.code);
+            row.push_back(csvField(codes));
+            std::string warnings;
+            for (const std::string& w : p.warnings) warnings += (warnings.empty() ? "" : "; ") + w;
+            row.push_back(csvField(warnings));
+            row.push_back(sweep->best && *sweep->best == i ? "1" : "0");
             t.row(row);
         }
         save(outfile::kSweepCsv, t);

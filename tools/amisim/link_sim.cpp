@@ -332,6 +332,7 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
         so.ber = cfg.ber;
         so.jitter = res.jitter;
         so.sensitivity = res.sensitivity;
+        so.figuresOnly = cfg.statFiguresOnly;
         auto progress = std::make_shared<Progress>("statistical eye", 0, cfg.quiet, "phases");
         so.progress = [progress](int done, int total) { progress->update(done, total); };
         res.stat = computeStatEye(res.pulse, so);

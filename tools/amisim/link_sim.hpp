@@ -77,6 +77,7 @@ struct LinkConfig {
     // thousand after the ignored ones).
     std::string waveformFile;
     std::optional<WaveformRange> waveformBits;
+    bool statFiguresOnly = false;   // statistical eye figures without its picture's data
     std::vector<ParamOverride> txOverrides, rxOverrides;
     bool quiet = false;
 };

@@ -449,9 +449,13 @@ void sweepPicture(const std::string& path, const SweepResult& sw, const std::str
         Range xr;
         for (double v : x) xr.add(v);
         xr.pad(0.03, 1.0);
-        PlotAxes a{xr.lo, xr.hi,   yr.lo, yr.hi, sw.axes[0].name(), "eye height (mV)",
+        PlotAxes a{xr.lo, xr.hi,   yr.lo, yr.hi, sw.axes[0].label(), "eye height (mV)",
                    title, subtitle};
-        plotCurves(path, {c}, a);
+        std::vector<PlotNote> notes;
+        if (sw.best)
+            notes.push_back(PlotNote{c.x[*sw.best], c.y[*sw.best],
+                                     std::string("best (by ") + objectiveName(sw.objective) + ")"});
+        plotCurves(path, {c}, a, notes);
         return;
     }
     // the first two axes span the map; over any further axes the best height is shown
@@ -467,12 +471,20 @@ void sweepPicture(const std::string& path, const SweepResult& sw, const std::str
         if (!std::isfinite(cell) || v > cell) cell = v;
     }
     PlotAxes a;
-    a.xLabel = sw.axes[0].name();
-    a.yLabel = sw.axes[1].name();
+    a.xLabel = sw.axes[0].label();
+    a.yLabel = sw.axes[1].label();
     a.title = title + (sw.axes.size() > 2 ? " (best over the other swept parameters)" : "");
     a.subtitle = subtitle;
+    int markC = -1, markR = -1;
+    if (sw.best) {
+        markC = static_cast<int>(*sw.best / (rows * rest));
+        markR = static_cast<int>((*sw.best / rest) % rows);
+        a.subtitle += (a.subtitle.empty() ? "" : "; ") +
+                      std::string("outlined: the best point (by ") + objectiveName(sw.objective) +
+                      ")";
+    }
     plotHeatMap(path, cells, static_cast<int>(cols), static_cast<int>(rows), sw.axes[0].values,
-                sw.axes[1].values, a, "eye height (mV)");
+                sw.axes[1].values, a, "eye height (mV)", markC, markR);
 }
 
 }  // namespace

@@ -417,7 +417,7 @@ void plotDensity(const std::string& path, const std::vector<double>& cells, int 
 void plotHeatMap(const std::string& path, const std::vector<double>& values, int columns, int rows,
                  const std::vector<std::string>& columnLabels,
                  const std::vector<std::string>& rowLabels, const PlotAxes& axes,
-                 const std::string& colourBarLabel) {
+                 const std::string& colourBarLabel, int markedColumn, int markedRow) {
     if (columns < 1 || rows < 1 ||
         values.size() != static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows))
         throw std::invalid_argument("heat map grid does not match its size");
@@ -458,6 +458,14 @@ void plotHeatMap(const std::string& path, const std::vector<double>& values, int
                 text(s.cr, x + cw / 2, y + ch / 2, buf, 0.5, 0.5);
             }
         }
+    if (markedColumn >= 0 && markedColumn < columns && markedRow >= 0 && markedRow < rows) {
+        const double x = f.left + markedColumn * cw, y = f.bottom - (markedRow + 1) * ch;
+        const double lw = std::clamp(std::min(cw, ch) / 8, 1.5, 4.0);
+        cairo_set_line_width(s.cr, lw);
+        cairo_set_source_rgb(s.cr, 0.85, 0.0, 0.55);
+        cairo_rectangle(s.cr, x + lw / 2, y + lw / 2, cw - lw, ch - lw);
+        cairo_stroke(s.cr);
+    }
     cairo_set_source_rgb(s.cr, 0, 0, 0);
     cairo_set_font_size(s.cr, 12);
     const int xEvery = std::max(1, columns / 16), yEvery = std::max(1, rows / 16);

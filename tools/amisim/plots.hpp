@@ -47,11 +47,12 @@ void plotDensity(const std::string& path, const std::vector<double>& cells, int 
                  const std::string& colourBarLabel = "log10 density (relative to the peak)");
 
 // Heat map of a grid of values: values[c * rows + r], NaN cells left empty. Columns and rows
-// are labelled with the given texts; each cell shows its value when the grid is small.
+// are labelled with the given texts; each cell shows its value when the grid is small. The cell
+// (markedColumn, markedRow), when inside the grid, is outlined.
 void plotHeatMap(const std::string& path, const std::vector<double>& values, int columns, int rows,
                  const std::vector<std::string>& columnLabels,
                  const std::vector<std::string>& rowLabels, const PlotAxes& axes,
-                 const std::string& colourBarLabel);
+                 const std::string& colourBarLabel, int markedColumn = -1, int markedRow = -1);
 
 // Releases the font and drawing caches the pictures filled (they live for the whole process
 // otherwise, which leak checkers report); call once, after the last picture.

@@ -95,24 +95,16 @@ nlohmann::json sweepJson(const SweepResult& sw) {
     for (const SweepAxis& a : sw.axes) axes.push_back({{"name", a.name()}, {"values", a.values}});
     nlohmann::json points = nlohmann::json::array();
     for (const SweepPoint& p : sw.points) {
-        nlohmann::json values;
-        for (std::size_t i = 0; i < sw.axes.size() && i < p.values.size(); ++i)
-            values[sw.axes[i].name()] = p.values[i];
-        nlohmann::json j{{"values", values}, {"ok", p.ok}};
-        if (p.ok) {
-            j["eye_height"] = p.eyeHeight;
-            j["eye_width"] = p.eyeWidth;
-            j["eye_height_before_sensitivity"] = p.rawEyeHeight;
-            j["model_warnings"] = p.modelWarnings;
-        } else {
-            j["error"] = p.error;
-        }
+        nlohmann::json j = sweepPointToJson(p, sw.axes);
+        if (!p.ran) j["error"] = "not run";
         points.push_back(j);
     }
     nlohmann::json j{{"axes", axes},
                      {"order", "grid order: the first axis changes slowest"},
+                     {"objective", objectiveName(sw.objective)},
                      {"jobs", sw.jobs},
                      {"seconds", sw.seconds},
+                     {"warnings", sw.warnings},
                      {"points", points}};
     j["best_index"] = sw.best ? nlohmann::json(*sw.best) : nlohmann::json();
     return j;
@@ -147,6 +139,8 @@ nlohmann::json makeReport(const LinkConfig& cfg, const LinkResult& res, const Ru
                                     {"vga_gain", res.adaptedGains->vga}};
     std::vector<std::string> all = res.warnings;
     for (const std::string& w : modelWarnings(res)) all.push_back(w);
+    if (info.sweep)
+        for (const std::string& w : info.sweep->warnings) all.push_back(w);
     j["warnings"] = all;
     j["amisim_warnings"] = res.warnings;
     j["model_warnings"] = {{"tx", res.tx.warnings}, {"rx", res.rx.warnings}};

@@ -158,15 +158,18 @@ StatEyeResult computeStatEye(const PulseResponse& pulse, const StatEyeOptions& o
 
     std::vector<PhaseDistribution> dist;
     dist.reserve(cursors.size());
-    std::vector<double> pmf(static_cast<std::size_t>(B)), next(static_cast<std::size_t>(B));
+    // pmf lives in the middle of a zero margin of B bins either side: a shift reads past the
+    // support without a bounds test, and what lies outside the support is zero
+    std::vector<double> padded(static_cast<std::size_t>(3 * B)), next(static_cast<std::size_t>(B));
+    double* const pmf = padded.data() + B;
     const int totalPhases = static_cast<int>(cursors.size());
     for (const std::vector<double>& c : cursors) {
         if (opt.progress && dist.size() % 16 == 0)
             opt.progress(static_cast<int>(dist.size()), totalPhases);
         PhaseDistribution d;
         d.main = c[static_cast<std::size_t>(-kmin)];
-        std::fill(pmf.begin(), pmf.end(), 0.0);
-        pmf[static_cast<std::size_t>(centre)] = 1.0;
+        std::fill(padded.begin(), padded.end(), 0.0);
+        pmf[centre] = 1.0;
         int lo = centre, hi = centre;  // support of pmf
         double smallVariance = 0;      // in bins squared
         for (std::size_t k = 0; k < c.size(); ++k) {
@@ -179,20 +182,16 @@ StatEyeResult computeStatEye(const PulseResponse& pulse, const StatEyeOptions& o
                 smallVariance += shift * shift;
                 continue;
             }
-            const int a = static_cast<int>(std::floor(shift));
+            const int a = static_cast<int>(std::floor(shift));  // at most (B - 1) / 2
             const double f = shift - a;
             const int nlo = std::max(0, lo - a - 1), nhi = std::min(B - 1, hi + a + 1);
             for (int i = nlo; i <= nhi; ++i) {
                 // half the mass moves up by `shift` bins, half down
-                auto at = [&](int idx) {
-                    return (idx < lo || idx > hi) ? 0.0 : pmf[static_cast<std::size_t>(idx)];
-                };
-                const double up = (1 - f) * at(i - a) + f * at(i - a - 1);
-                const double down = (1 - f) * at(i + a) + f * at(i + a + 1);
+                const double up = (1 - f) * pmf[i - a] + f * pmf[i - a - 1];
+                const double down = (1 - f) * pmf[i + a] + f * pmf[i + a + 1];
                 next[static_cast<std::size_t>(i)] = 0.5 * (up + down);
             }
-            for (int i = nlo; i <= nhi; ++i)
-                pmf[static_cast<std::size_t>(i)] = next[static_cast<std::size_t>(i)];
+            std::copy(next.begin() + nlo, next.begin() + nhi + 1, pmf + nlo);
             lo = nlo;
             hi = nhi;
         }
@@ -205,24 +204,21 @@ StatEyeResult computeStatEye(const PulseResponse& pulse, const StatEyeOptions& o
                 kernel[static_cast<std::size_t>(i + span)] = cdf(i + 0.5) - cdf(i - 0.5);
             const int nlo = std::max(0, lo - span), nhi = std::min(B - 1, hi + span);
             for (int i = nlo; i <= nhi; ++i) {
+                // only the sources inside the support count
+                const int j0 = std::max(-span, i - hi), j1 = std::min(span, i - lo);
                 double acc = 0;
-                for (int j = -span; j <= span; ++j) {
-                    const int src = i - j;
-                    if (src >= lo && src <= hi)
-                        acc += kernel[static_cast<std::size_t>(j + span)] *
-                               pmf[static_cast<std::size_t>(src)];
-                }
+                for (int j = j0; j <= j1; ++j)
+                    acc += kernel[static_cast<std::size_t>(j + span)] * pmf[i - j];
                 next[static_cast<std::size_t>(i)] = acc;
             }
-            for (int i = nlo; i <= nhi; ++i)
-                pmf[static_cast<std::size_t>(i)] = next[static_cast<std::size_t>(i)];
+            std::copy(next.begin() + nlo, next.begin() + nhi + 1, pmf + nlo);
             lo = nlo;
             hi = nhi;
         }
         d.cdf.resize(static_cast<std::size_t>(B));
         double run = 0;
         for (int i = 0; i < B; ++i) {
-            run += pmf[static_cast<std::size_t>(i)];
+            run += pmf[i];
             d.cdf[static_cast<std::size_t>(i)] = run;
         }
         dist.push_back(std::move(d));
@@ -250,39 +246,57 @@ StatEyeResult computeStatEye(const PulseResponse& pulse, const StatEyeOptions& o
     r.voltageBins = B;
     r.vMin = -vmax;
     r.vMax = vmax;
-    r.density.assign(static_cast<std::size_t>(2 * P * B), 0.0);
+    if (!opt.figuresOnly) r.density.assign(static_cast<std::size_t>(2 * P * B), 0.0);
+    if (opt.figuresOnly) r.contours.clear();
+    // edges[e]: the mixture's cdf at the lower edge of bin e; computed when first asked for
+    // (a phase's figures need a dozen of them, its density all)
     std::vector<double> edges(static_cast<std::size_t>(B + 1));
-    for (int i = -P; i < P; ++i) {
+    std::vector<char> known(static_cast<std::size_t>(B + 1));
+    int phase = 0;
+    auto edgeAt = [&](int e) {
+        if (known[static_cast<std::size_t>(e)]) return edges[static_cast<std::size_t>(e)];
         // mixture over the jitter: F(x) = sum_j w_j P(main_g + isi_g <= x)
-        for (int e = 0; e <= B; ++e) {
-            const double x = -vmax + (e - 0.5) * dv;
-            double F = 0;
-            for (std::size_t j = 0; j < w.size(); ++j) {
-                const int g = i + static_cast<int>(j) - J;
-                const PhaseDistribution& d = dist[static_cast<std::size_t>(g - G0)];
-                F += w[j] * cdfAt(d.cdf, x - d.main);
-            }
-            edges[static_cast<std::size_t>(e)] = F;
+        const double x = -vmax + (e - 0.5) * dv;
+        double F = 0;
+        for (std::size_t j = 0; j < w.size(); ++j) {
+            const int g = phase + static_cast<int>(j) - J;
+            const PhaseDistribution& d = dist[static_cast<std::size_t>(g - G0)];
+            F += w[j] * cdfAt(d.cdf, x - d.main);
         }
+        known[static_cast<std::size_t>(e)] = 1;
+        return edges[static_cast<std::size_t>(e)] = F;
+    };
+    for (int i = -P; i < P; ++i) {
+        phase = i;
+        std::fill(known.begin(), known.end(), 0);
+        if (!opt.figuresOnly)
+            for (int e = 0; e <= B; ++e) edgeAt(e);
         // inner boundary of the "1" level: the voltage below which the BER is reached
         auto innerAt = [&](double ber) {
-            // the first edge at or above the BER (the edges rise monotonically)
-            const auto it = std::lower_bound(edges.begin() + 1, edges.end(), ber);
-            if (it == edges.end()) return -vmax - 0.5 * dv;
-            const int e = static_cast<int>(it - edges.begin());
-            const double a = edges[static_cast<std::size_t>(e - 1)],
-                         b = edges[static_cast<std::size_t>(e)];
+            // the first edge at or above the BER among edges 1 .. B (they rise monotonically)
+            int lo = 1, hi = B + 1;
+            while (lo < hi) {
+                const int mid = lo + (hi - lo) / 2;
+                if (edgeAt(mid) < ber)
+                    lo = mid + 1;
+                else
+                    hi = mid;
+            }
+            if (lo == B + 1) return -vmax - 0.5 * dv;
+            const int e = lo;
+            const double a = edgeAt(e - 1), b = edgeAt(e);
             const double t = b > a ? (ber - a) / (b - a) : 0.0;
             return -vmax + (e - 1.0 + std::clamp(t, 0.0, 1.0)) * dv;
         };
         const double v1 = innerAt(opt.ber);
+        r.phaseUi.push_back(static_cast<double>(i) / P);
+        r.opening.push_back(2 * v1);
+        if (opt.figuresOnly) continue;
         for (BerContour& c : r.contours) c.inner.push_back(innerAt(c.ber));
         // an error is a "1" at or below 0 V (the "0" level mirrors it): F(0), halfway between
         // the edges either side of the centre bin's middle
         r.bathtub.push_back(0.5 * (edges[static_cast<std::size_t>(centre)] +
                                    edges[static_cast<std::size_t>(centre + 1)]));
-        r.phaseUi.push_back(static_cast<double>(i) / P);
-        r.opening.push_back(2 * v1);
         const std::size_t row = static_cast<std::size_t>(i + P) * static_cast<std::size_t>(B);
         for (int l = 0; l < B; ++l) {
             // the "0" level mirrors the "1" level; each carries half the probability

@@ -31,6 +31,9 @@ struct StatEyeOptions {
     int voltageBins = 4097;
     double sensitivity = 0;  // volts; the latch needs |v| above it, so 2x comes off the height
     JitterBudget jitter;
+    // Only the figures (height, width, opening per phase): no density, contours or bathtub.
+    // The figures are the same either way; a sweep point needs no more.
+    bool figuresOnly = false;
     // Called now and then with the work done and the work in all (sampling phases).
     std::function<void(int done, int total)> progress;
 };

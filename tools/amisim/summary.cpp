@@ -10,6 +10,53 @@ namespace {
 constexpr std::size_t kMaxSweepRows = 50;
 }
 
+namespace {
+
+void printSweepTable(std::ostream& os, const SweepResult& sw) {
+    os << "  sweep: " << sw.points.size() << " points";
+    if (sw.jobs > 0)
+        os << " in " << std::setprecision(1) << sw.seconds << " s (" << sw.jobs << " jobs)";
+    else
+        os << " merged from a plan (" << std::setprecision(1) << sw.seconds << " s of point time)";
+    os << ", ranked by " << objectiveName(sw.objective) << "\n";
+    os << "   ";
+    for (const SweepAxis& a : sw.axes) os << " " << std::setw(18) << a.name();
+    os << "   height mV  width UI  adapted AC DC VGA\n";
+    for (std::size_t i = 0; i < sw.points.size() && i < kMaxSweepRows; ++i) {
+        const SweepPoint& p = sw.points[i];
+        os << "   ";
+        for (const std::string& v : p.values) os << " " << std::setw(18) << v;
+        if (!p.ran) {
+            os << "  not run";
+        } else if (p.ok) {
+            os << " " << std::setw(11) << std::setprecision(2) << p.eyeHeight * 1e3 << " "
+               << std::setw(9) << std::setprecision(3) << p.eyeWidth;
+            if (p.adapted)
+                os << "  " << std::setw(10) << p.adapted->ac << " " << std::setw(2) << p.adapted->dc
+                   << " " << std::setw(3) << p.adapted->vga;
+            if (!p.warnings.empty())
+                os << "  (" << p.warnings.size() << " warning"
+                   << (p.warnings.size() == 1 ? "" : "s") << ")";
+        } else {
+            os << "  failed: " << p.error;
+        }
+        os << (sw.best && *sw.best == i ? "  <- best" : "") << "\n";
+    }
+    if (sw.points.size() > kMaxSweepRows)
+        os << "    ... (" << sw.points.size() - kMaxSweepRows << " more points in sweep.csv)\n";
+    if (sw.best) {
+        os << "  best sweep point:";
+        for (std::size_t a = 0; a < sw.axes.size(); ++a)
+            os << " " << sw.axes[a].name() << "=" << sw.points[*sw.best].values[a];
+        os << " (the link above is run there)\n";
+    } else {
+        os << "  no sweep point qualifies as best (each failed, warned or had no open eye): the "
+              "link above is run at the base settings\n";
+    }
+}
+
+}  // namespace
+
 void printSummary(std::ostream& os, const LinkConfig& cfg, const LinkResult& res, bool showMessages,
                   const SweepResult* sweep) {
     os << std::fixed;
@@ -105,41 +152,15 @@ void printSummary(std::ostream& os, const LinkConfig& cfg, const LinkResult& res
                << t.weight * 1e3 << " mV)";
         os << "\n";
     }
-    if (sweep) {
-        os << "  sweep: " << sweep->points.size() << " points in " << std::setprecision(1)
-           << sweep->seconds << " s (" << sweep->jobs << " jobs)\n";
-        os << "   ";
-        for (const SweepAxis& a : sweep->axes) os << " " << std::setw(18) << a.name();
-        os << "   height mV  width UI\n";
-        for (std::size_t i = 0; i < sweep->points.size() && i < kMaxSweepRows; ++i) {
-            const SweepPoint& p = sweep->points[i];
-            os << "   ";
-            for (const std::string& v : p.values) os << " " << std::setw(18) << v;
-            if (p.ok)
-                os << " " << std::setw(11) << std::setprecision(2) << p.eyeHeight * 1e3 << " "
-                   << std::setw(9) << std::setprecision(3) << p.eyeWidth;
-            else
-                os << "  failed: " << p.error;
-            os << (sweep->best && *sweep->best == i ? "  <- best" : "") << "\n";
-        }
-        if (sweep->points.size() > kMaxSweepRows)
-            os << "    ... (" << sweep->points.size() - kMaxSweepRows
-               << " more points in sweep.csv)\n";
-        if (sweep->best) {
-            os << "  best sweep point:";
-            for (std::size_t a = 0; a < sweep->axes.size(); ++a)
-                os << " " << sweep->axes[a].name() << "=" << sweep->points[*sweep->best].values[a];
-            os << " (the link above is run there)\n";
-        } else {
-            os << "  no sweep point ran\n";
-        }
-    }
+    if (sweep) printSweepTable(os, *sweep);
     for (const ModelRun* m : {&res.tx, &res.rx})
         if (m->paramsValid == false)
             os << "  " << m->rootName << " reports Params_Valid False: a setting was repaired\n";
     std::vector<std::string> all;
     for (const std::string& w : res.warnings) all.push_back("amisim: " + w);
     for (const std::string& w : modelWarnings(res)) all.push_back(w);
+    if (sweep)
+        for (const std::string& w : sweep->warnings) all.push_back("amisim: " + w);
     if (!all.empty()) {
         os << "  warnings (" << all.size() << "):\n";
         for (const std::string& w : all) os << "    " << w << "\n";

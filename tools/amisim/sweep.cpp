@@ -1,8 +1,7 @@
 #include "amisim/sweep.hpp"
 
 #include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -63,67 +62,15 @@ std::vector<std::string> split(const std::string& s, char sep) {
     return parts;
 }
 
-nlohmann::json pointJson(std::size_t index, const SweepPoint& p) {
-    nlohmann::json j{{"i", index}, {"ok", p.ok}};
-    if (p.ok) {
-        j["h"] = p.eyeHeight;
-        j["w"] = p.eyeWidth;
-        j["raw"] = p.rawEyeHeight;
-        j["warnings"] = p.modelWarnings;
-    } else {
-        j["error"] = p.error;
-    }
-    return j;
-}
-
-SweepPoint runPoint(const LinkConfig& base, const std::vector<SweepAxis>& axes,
-                    const std::vector<std::string>& values, const PreparedChannel& channel) {
-    SweepPoint p;
-    p.values = values;
-    try {
-        const LinkResult r = runLink(configForPoint(base, axes, values), channel);
-        p.ok = r.stat.has_value();
-        p.eyeHeight = r.stat->eyeHeight;
-        p.eyeWidth = r.stat->eyeWidth;
-        p.rawEyeHeight = r.stat->rawEyeHeight;
-        p.modelWarnings = r.tx.warnings.size() + r.rx.warnings.size();
-    } catch (const std::exception& e) {
-        p.ok = false;
-        p.error = e.what();
-    }
-    return p;
-}
-
-// A worker: runs the points i with i % jobs == worker, one JSON line each into `fd`.
-[[noreturn]] void workerMain(int fd, int worker, int jobs, const LinkConfig& base,
-                             const std::vector<SweepAxis>& axes,
-                             const std::vector<std::vector<std::string>>& grid,
-                             const PreparedChannel& channel) {
-    auto send = [fd](const std::string& line) {
-        const std::string text = line + "\n";
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = write(fd, text.data() + done, text.size() - done);
-            if (n <= 0) _exit(3);
-            done += static_cast<std::size_t>(n);
-        }
-    };
-    for (std::size_t i = static_cast<std::size_t>(worker); i < grid.size();
-         i += static_cast<std::size_t>(jobs)) {
-        send(nlohmann::json{{"start", i}}.dump());
-        send(pointJson(i, runPoint(base, axes, grid[i], channel)).dump());
-    }
-    close(fd);
-    _exit(0);
-}
-
-std::string describeStatus(int status) {
-    if (WIFSIGNALED(status)) {
-        const char* name = strsignal(WTERMSIG(status));
-        return std::string("the worker process was killed by signal ") +
-               std::to_string(WTERMSIG(status)) + (name ? std::string(" (") + name + ")" : "");
-    }
-    return "the worker process stopped with status " + std::to_string(WEXITSTATUS(status));
+// What a parameter's values mean, as far as its declaration says.
+std::string unitOf(const AmiParameter& p) {
+    std::string unit;
+    if (p.type == "Integer") unit = "setting code";
+    if (p.type == "UI") unit = "UI";
+    if (p.type == "Tap") unit = "tap weight";
+    if (!p.listTips.empty() && p.listTips.size() == p.allowed.size())
+        unit += (unit.empty() ? "" : ": ") + p.listTips.front() + " .. " + p.listTips.back();
+    return unit;
 }
 
 }  // namespace
@@ -189,6 +136,8 @@ SweepAxis parseSweep(const std::string& text, const AmiModelFile& tx, const AmiM
         for (long i = 0; i < static_cast<long>(count); ++i)
             axis.values.push_back(formatValue(a + static_cast<double>(i) * step, integer));
     }
+    checkSweepValues(axis, axis.model == "tx" ? tx : rx);
+    axis.unit = unitOf(*param);
     return axis;
 }
 
@@ -206,144 +155,108 @@ std::vector<std::vector<std::string>> sweepGrid(const std::vector<SweepAxis>& ax
     return grid;
 }
 
-LinkConfig withPointValues(const LinkConfig& base, const std::vector<SweepAxis>& axes,
-                           const std::vector<std::string>& values) {
-    LinkConfig c = base;
-    for (std::size_t i = 0; i < axes.size() && i < values.size(); ++i)
-        (axes[i].model == "tx" ? c.txOverrides : c.rxOverrides)
-            .push_back(ParamOverride{axes[i].parameter, values[i]});
-    return c;
+void checkSweepValues(const SweepAxis& axis, const AmiModelFile& model) {
+    for (const std::string& v : axis.values) {
+        try {
+            buildParameterString(model, {ParamOverride{axis.parameter, v}}, {});
+        } catch (const AmiFileError& e) {
+            throw std::invalid_argument("--sweep " + axis.name() + ": " + e.what());
+        }
+    }
 }
 
-LinkConfig configForPoint(const LinkConfig& base, const std::vector<SweepAxis>& axes,
-                          const std::vector<std::string>& values) {
-    LinkConfig c = withPointValues(base, axes, values);
-    c.runStat = true;
-    c.runTd = false;
-    c.quiet = true;
-    c.probeOutputRange = false;
-    c.frequencyResponse = false;
-    return c;
+void checkDistinctAxes(const std::vector<SweepAxis>& axes) {
+    for (std::size_t i = 0; i < axes.size(); ++i)
+        for (std::size_t k = 0; k < i; ++k)
+            if (axes[i].name() == axes[k].name())
+                throw std::invalid_argument("--sweep: " + axes[i].name() +
+                                            " is swept twice; give each parameter one --sweep");
 }
 
-SweepResult runSweep(const LinkConfig& base, const std::vector<SweepAxis>& axes, int jobs) {
+PreparedChannel prepareSweepChannel(const LinkConfig& base) {
+    LinkConfig statBase = base;
+    statBase.runTd = false;
+    statBase.runStat = true;
+    return prepareChannel(statBase);
+}
+
+void runSweepPoints(const LinkConfig& base, const std::vector<SweepAxis>& axes,
+                    const PreparedChannel& channel, const std::vector<std::size_t>& indices,
+                    int jobs, const std::function<void(std::size_t, const SweepPoint&)>& onPoint) {
     if (jobs < 1 || jobs > kMaxJobs)
         throw std::invalid_argument("--jobs must lie within 1 .. " + std::to_string(kMaxJobs));
+    const auto grid = sweepGrid(axes);
+    struct Running {
+        std::size_t index;
+        PointProcess proc;
+    };
+    std::vector<Running> running;
+    std::size_t next = 0, done = 0;
+    Progress progress("sweep", indices.size(), base.quiet, "points");
+    auto stopAll = [&running] {
+        for (Running& r : running) {
+            kill(r.proc.pid, SIGKILL);
+            finishSweepPoint(r.proc, {});
+        }
+    };
+    try {
+        while (next < indices.size() || !running.empty()) {
+            while (next < indices.size() && running.size() < static_cast<std::size_t>(jobs)) {
+                const std::size_t i = indices[next++];
+                if (i >= grid.size())
+                    throw std::invalid_argument("sweep point " + std::to_string(i) +
+                                                " is not in the grid of " +
+                                                std::to_string(grid.size()) + " points");
+                running.push_back(Running{i, startSweepPoint(base, axes, grid[i], channel)});
+            }
+            std::vector<pollfd> fds;
+            for (const Running& r : running) fds.push_back(pollfd{r.proc.fd, POLLIN, 0});
+            if (poll(fds.data(), fds.size(), -1) < 0) {
+                if (errno == EINTR) continue;
+                throw std::runtime_error("waiting for the sweep's point processes failed");
+            }
+            for (std::size_t k = running.size(); k-- > 0;) {
+                if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                if (!readSweepPoint(running[k].proc)) continue;
+                const SweepPoint p = finishSweepPoint(running[k].proc, axes);
+                const std::size_t i = running[k].index;
+                running.erase(running.begin() + static_cast<std::ptrdiff_t>(k));
+                onPoint(i, p);
+                progress.update(++done);
+            }
+        }
+    } catch (...) {
+        stopAll();
+        throw;
+    }
+    progress.finish();
+}
+
+SweepResult runSweep(const LinkConfig& base, const std::vector<SweepAxis>& axes, int jobs,
+                     SweepObjective objective) {
+    if (jobs < 1 || jobs > kMaxJobs)
+        throw std::invalid_argument("--jobs must lie within 1 .. " + std::to_string(kMaxJobs));
+    checkDistinctAxes(axes);
     SweepResult res;
     res.axes = axes;
+    res.objective = objective;
     const auto grid = sweepGrid(axes);
     if (grid.size() > kMaxSweepPoints)
         throw std::invalid_argument("the sweep has " + std::to_string(grid.size()) +
                                     " points; at most " + std::to_string(kMaxSweepPoints) +
                                     " are run");
-    jobs = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(jobs), grid.size()));
-    res.jobs = jobs;
+    res.jobs = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(jobs), grid.size()));
     const auto start = std::chrono::steady_clock::now();
-    LinkConfig statBase = base;
-    statBase.runTd = false;
-    statBase.runStat = true;
-    const PreparedChannel channel = prepareChannel(statBase);
+    const PreparedChannel channel = prepareSweepChannel(base);
     res.points.resize(grid.size());
+    std::vector<std::size_t> indices(grid.size());
     for (std::size_t i = 0; i < grid.size(); ++i) {
         res.points[i].values = grid[i];
-        res.points[i].error = "not run";
+        indices[i] = i;
     }
-
-    struct Worker {
-        pid_t pid = -1;
-        int fd = -1;
-        std::string buffer;
-        std::optional<std::size_t> running;
-    };
-    std::vector<Worker> workers(static_cast<std::size_t>(jobs));
-    std::fflush(stdout);
-    std::fflush(stderr);
-    for (int w = 0; w < jobs; ++w) {
-        int fds[2];
-        if (pipe(fds) != 0) throw std::runtime_error("cannot create a pipe for a sweep worker");
-        const pid_t pid = fork();
-        if (pid < 0) throw std::runtime_error("cannot start a sweep worker process");
-        if (pid == 0) {
-            close(fds[0]);
-            for (int o = 0; o < w; ++o) close(workers[static_cast<std::size_t>(o)].fd);
-            workerMain(fds[1], w, jobs, base, axes, grid, channel);
-        }
-        close(fds[1]);
-        workers[static_cast<std::size_t>(w)].pid = pid;
-        workers[static_cast<std::size_t>(w)].fd = fds[0];
-    }
-
-    Progress progress("sweep", grid.size(), base.quiet, "points");
-    std::size_t done = 0;
-    std::size_t open = workers.size();
-    while (open > 0) {
-        std::vector<pollfd> fds;
-        std::vector<std::size_t> which;
-        for (std::size_t w = 0; w < workers.size(); ++w)
-            if (workers[w].fd >= 0) {
-                fds.push_back(pollfd{workers[w].fd, POLLIN, 0});
-                which.push_back(w);
-            }
-        if (poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            throw std::runtime_error("waiting for the sweep workers failed");
-        }
-        for (std::size_t k = 0; k < fds.size(); ++k) {
-            if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            Worker& wk = workers[which[k]];
-            char buf[8192];
-            const ssize_t n = read(wk.fd, buf, sizeof buf);
-            if (n > 0) {
-                wk.buffer.append(buf, static_cast<std::size_t>(n));
-                std::size_t nl;
-                while ((nl = wk.buffer.find('\n')) != std::string::npos) {
-                    const std::string line = wk.buffer.substr(0, nl);
-                    wk.buffer.erase(0, nl + 1);
-                    const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-                    if (j.is_discarded()) continue;
-                    if (j.contains("start")) {
-                        wk.running = j["start"].get<std::size_t>();
-                        continue;
-                    }
-                    const std::size_t i = j.value("i", grid.size());
-                    if (i >= grid.size()) continue;
-                    SweepPoint& p = res.points[i];
-                    p.ok = j.value("ok", false);
-                    p.error = j.value("error", std::string());
-                    p.eyeHeight = j.value("h", 0.0);
-                    p.eyeWidth = j.value("w", 0.0);
-                    p.rawEyeHeight = j.value("raw", 0.0);
-                    p.modelWarnings = j.value("warnings", std::size_t{0});
-                    wk.running.reset();
-                    progress.update(++done);
-                }
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            close(wk.fd);
-            wk.fd = -1;
-            --open;
-            int status = 0;
-            waitpid(wk.pid, &status, 0);
-            if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
-                const std::string why = describeStatus(status);
-                if (wk.running) res.points[*wk.running].error = why + " while running this point";
-                for (std::size_t i = which[k]; i < grid.size(); i += static_cast<std::size_t>(jobs))
-                    if (!res.points[i].ok && res.points[i].error == "not run")
-                        res.points[i].error = "not run: " + why + " on an earlier point";
-            }
-        }
-    }
-    progress.update(done);
-    progress.finish();
-    for (std::size_t i = 0; i < res.points.size(); ++i) {
-        const SweepPoint& p = res.points[i];
-        if (!p.ok) continue;
-        if (!res.best || p.eyeHeight > res.points[*res.best].eyeHeight ||
-            (p.eyeHeight == res.points[*res.best].eyeHeight &&
-             p.eyeWidth > res.points[*res.best].eyeWidth))
-            res.best = i;
-    }
+    runSweepPoints(base, axes, channel, indices, res.jobs,
+                   [&res](std::size_t i, const SweepPoint& p) { res.points[i] = p; });
+    rankSweep(res);
     res.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return res;
 }

@@ -3,21 +3,16 @@
 // worker process of its own (several at once with --jobs), so that a model that fails or
 // crashes on one setting costs only that point.
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "amisim/ami_file.hpp"
 #include "amisim/link_sim.hpp"
+#include "amisim/sweep_point.hpp"
 
 namespace amisim {
-
-struct SweepAxis {
-    std::string model;      // "tx" or "rx"
-    std::string parameter;  // dotted parameter name
-    std::vector<std::string> values;
-    std::string name() const { return model + "." + parameter; }
-};
 
 // Parses "NAME=A:B[:STEP]" (STEP 1 when left out) or "NAME=V1,V2,...". NAME is "tx.PARAM",
 // "rx.PARAM" or a PARAM that only one model declares as an input. Throws std::invalid_argument
@@ -27,33 +22,48 @@ SweepAxis parseSweep(const std::string& text, const AmiModelFile& tx, const AmiM
 // Every combination of the axes' values; the first axis changes slowest.
 std::vector<std::vector<std::string>> sweepGrid(const std::vector<SweepAxis>& axes);
 
-struct SweepPoint {
-    std::vector<std::string> values;  // one per axis
-    bool ok = false;
-    std::string error;
-    double eyeHeight = 0, eyeWidth = 0, rawEyeHeight = 0;  // volts, UI, volts
-    std::size_t modelWarnings = 0;
-};
+// What ranks the points: the receiver's adaptation ranks by height times width ("area").
+enum class SweepObjective { Area, Height, Width };
+SweepObjective parseObjective(const std::string& text);  // throws std::invalid_argument
+const char* objectiveName(SweepObjective o);
 
 struct SweepResult {
     std::vector<SweepAxis> axes;
     std::vector<SweepPoint> points;   // in grid order
-    std::optional<std::size_t> best;  // the largest eye height (then width) among the good points
+    std::optional<std::size_t> best;  // see rankSweep
+    SweepObjective objective = SweepObjective::Area;
+    std::vector<std::string> warnings;  // failed, missing and warned points, overridden axes
     double seconds = 0;
     int jobs = 1;
 };
 
 constexpr std::size_t kMaxSweepPoints = 10000;
 
-// The base settings with the point's values as overrides (after the base's own).
-LinkConfig withPointValues(const LinkConfig& base, const std::vector<SweepAxis>& axes,
-                           const std::vector<std::string>& values);
+// Rejects a sweep value that cannot be the parameter's value (a word for an integer).
+void checkSweepValues(const SweepAxis& axis, const AmiModelFile& model);
 
-// withPointValues, statistical mode only, quietly: what a sweep point runs.
-LinkConfig configForPoint(const LinkConfig& base, const std::vector<SweepAxis>& axes,
-                          const std::vector<std::string>& values);
+// Refuses two axes naming the same parameter of the same model.
+void checkDistinctAxes(const std::vector<SweepAxis>& axes);
 
-// Runs every point, `jobs` at a time (1 .. 64). The channel is built once.
-SweepResult runSweep(const LinkConfig& base, const std::vector<SweepAxis>& axes, int jobs);
+// Runs the points `indices` of the grid, `jobs` at a time (1 .. 64), each in a process of its
+// own; `onPoint` sees every point as it finishes (in finishing order).
+void runSweepPoints(const LinkConfig& base, const std::vector<SweepAxis>& axes,
+                    const PreparedChannel& channel, const std::vector<std::size_t>& indices,
+                    int jobs, const std::function<void(std::size_t, const SweepPoint&)>& onPoint);
+
+// Runs every point, `jobs` at a time (1 .. 64), and ranks them. The channel is built once.
+SweepResult runSweep(const LinkConfig& base, const std::vector<SweepAxis>& axes, int jobs,
+                     SweepObjective objective = SweepObjective::Area);
+
+// The channel a sweep's points share: the base settings' channel in statistical mode.
+PreparedChannel prepareSweepChannel(const LinkConfig& base);
+
+// Picks the best point by the objective among the points that ran without a failure, a
+// warning or invalid parameters; equal scores go to the point nearest the middle of the grid.
+// Also lists the sweep's warnings (failed, missing and warned points).
+void rankSweep(SweepResult& sweep);
+
+// The point's score by the objective (height in volts, width in UI, area in V*UI).
+double sweepScore(const SweepPoint& p, SweepObjective objective);
 
 }  // namespace amisim

@@ -155,7 +155,6 @@ struct LinkResult {
     std::optional<std::uint64_t> rxClockTimesDropped;
     std::optional<SettlingCheck> settling;  // time domain: has the eye settled?
     std::optional<MarginWalk> marginWalk;   // from the statistical to the time-domain eye
-    bool rxOutputLimited = false;    // the time-domain waveform reached the receiver's range
     std::uint64_t waveformRows = 0;  // rows written to cfg.waveformFile
     // The eye mask asked for, and how each eye meets it (empty: that eye does not cover it).
     std::optional<EyeMask> mask;

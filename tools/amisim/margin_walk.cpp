@@ -120,6 +120,20 @@ MarginWalk walkMargin(const LinkConfig& cfg, const LinkResult& res) {
         fixedWhat = "DFE as set (it reported no taps)";
     }
     if (res.td->usedClockTimes) set("cdr_sel", "1");
+    // The gains the receiver's adaptation chose in the run, set by hand: with the DFE fixed the
+    // adaptation would weigh its candidates differently and could choose others, and the walk
+    // must follow one equaliser.
+    if (res.adaptedGains) {
+        set("ctle_mode", "0");
+        const std::optional<double> highGain = rxSetting(res, "ctle_hg_sel");
+        if (highGain && *highGain != 0) {
+            set("eqz_s4_ac_gain", std::to_string(res.adaptedGains->ac));
+            set("eqz_s4_dc_gain", std::to_string(res.adaptedGains->dc));
+        } else {
+            set("eqz_s1_ac_gain", std::to_string(res.adaptedGains->ac));
+        }
+        set("vga_gain", std::to_string(res.adaptedGains->vga));
+    }
 
     MarginStep curves = step(
         "td_amplitude_curves", "amplitude curves and waveform DFE", "time domain",

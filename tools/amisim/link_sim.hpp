@@ -13,8 +13,8 @@
 #include "amisim/channel.hpp"
 #include "amisim/channel_checks.hpp"
 #include "amisim/clock_recovery.hpp"
-#include "amisim/eye_settling.hpp"
 #include "amisim/eye_mask.hpp"
+#include "amisim/eye_settling.hpp"
 #include "amisim/frequency_response.hpp"
 #include "amisim/kit_files.hpp"
 #include "amisim/margin_walk.hpp"
@@ -77,7 +77,7 @@ struct LinkConfig {
     // thousand after the ignored ones).
     std::string waveformFile;
     std::optional<WaveformRange> waveformBits;
-    bool statFiguresOnly = false;   // statistical eye figures without its picture's data
+    bool statFiguresOnly = false;  // statistical eye figures without its picture's data
     std::vector<ParamOverride> txOverrides, rxOverrides;
     bool quiet = false;
 };
@@ -155,7 +155,7 @@ struct LinkResult {
     std::optional<std::uint64_t> rxClockTimesDropped;
     std::optional<SettlingCheck> settling;  // time domain: has the eye settled?
     std::optional<MarginWalk> marginWalk;   // from the statistical to the time-domain eye
-    std::uint64_t waveformRows = 0;  // rows written to cfg.waveformFile
+    std::uint64_t waveformRows = 0;         // rows written to cfg.waveformFile
     // The eye mask asked for, and how each eye meets it (empty: that eye does not cover it).
     std::optional<EyeMask> mask;
     std::optional<MaskCheck> statMask, tdMask;

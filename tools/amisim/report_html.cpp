@@ -18,29 +18,6 @@ namespace {
 
 using nlohmann::json;
 
-std::string escaped(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 std::string base64(const std::string& bytes) {
     static const char* kAlphabet =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -107,13 +84,13 @@ std::string htmlReport(const json& r, const std::string& outDir) {
     std::string command;
     for (const auto& a : r.value("command_line", json::array()))
         command += a.get<std::string>() + " ";
-    h << "<p>" << escaped(r.value("date", std::string())) << "; amisim "
-      << escaped(r.value("version", std::string())) << "; command: <code>" << escaped(command)
-      << "</code></p>\n";
+    h << "<p>" << htmlEscaped(r.value("date", std::string())) << "; amisim "
+      << htmlEscaped(r.value("version", std::string())) << "; command: <code>"
+      << htmlEscaped(command) << "</code></p>\n";
 
     h << "<h2>Summary</h2>\n<table id=\"summary\">\n";
     auto row = [&](const std::string& k, const std::string& v) {
-        h << "<tr><th>" << escaped(k) << "</th><td>" << escaped(v) << "</td></tr>\n";
+        h << "<tr><th>" << htmlEscaped(k) << "</th><td>" << htmlEscaped(v) << "</td></tr>\n";
     };
     const json& link = r["link"];
     row("Bit rate", number(link.value("bit_rate", 0.0) / 1e9, "%.4f Gb/s"));
@@ -213,7 +190,7 @@ std::string htmlReport(const json& r, const std::string& outDir) {
         h << "<p id=\"warnings\">None.</p>\n";
     } else {
         h << "<ul id=\"warnings\">\n";
-        for (const auto& w : warnings) h << "<li class=\"warn\">" << escaped(w) << "</li>\n";
+        for (const auto& w : warnings) h << "<li class=\"warn\">" << htmlEscaped(w) << "</li>\n";
         h << "</ul>\n";
     }
 
@@ -221,7 +198,7 @@ std::string htmlReport(const json& r, const std::string& outDir) {
         const json& sw = r["sweep"];
         h << "<h2>Sweep</h2>\n<table id=\"sweep\">\n<tr>";
         for (const auto& a : sw["axes"])
-            h << "<th>" << escaped(a.value("name", std::string())) << "</th>";
+            h << "<th>" << htmlEscaped(a.value("name", std::string())) << "</th>";
         h << "<th>eye height (mV)</th><th>eye width (UI)</th><th>note</th></tr>\n";
         std::size_t shown = 0;
         for (const auto& p : sw["points"]) {
@@ -229,13 +206,13 @@ std::string htmlReport(const json& r, const std::string& outDir) {
             h << "<tr>";
             for (const auto& a : sw["axes"])
                 h << "<td>"
-                  << escaped(p["values"].value(a.value("name", std::string()), std::string()))
+                  << htmlEscaped(p["values"].value(a.value("name", std::string()), std::string()))
                   << "</td>";
             if (p.value("ok", false))
                 h << "<td>" << number(p.value("eye_height", 0.0) * 1e3, "%.2f") << "</td><td>"
                   << number(p.value("eye_width", 0.0), "%.3f") << "</td><td></td>";
             else
-                h << "<td>-</td><td>-</td><td>" << escaped(p.value("error", std::string()))
+                h << "<td>-</td><td>-</td><td>" << htmlEscaped(p.value("error", std::string()))
                   << "</td>";
             h << "</tr>\n";
         }
@@ -250,18 +227,18 @@ std::string htmlReport(const json& r, const std::string& outDir) {
         bytes << in.rdbuf();
         const auto cap = captions().find(file);
         const std::string caption = cap != captions().end() ? cap->second : file;
-        h << "<figure id=\"" << escaped(file) << "\"><img alt=\"" << escaped(caption)
+        h << "<figure id=\"" << htmlEscaped(file) << "\"><img alt=\"" << htmlEscaped(caption)
           << "\" onload=\"this.dataset.loaded='1'\" src=\"data:image/png;base64,"
-          << base64(bytes.str()) << "\"><figcaption>" << escaped(caption) << " (" << escaped(file)
-          << ")</figcaption></figure>\n";
+          << base64(bytes.str()) << "\"><figcaption>" << htmlEscaped(caption) << " ("
+          << htmlEscaped(file) << ")</figcaption></figure>\n";
     }
     h << "<h2>Tables</h2>\n<ul>\n";
     // the tables sit beside the page: relative links open them from wherever it was sent with them
     for (const auto& name : r.value("csv", json::array()))
-        h << "<li><a href=\"" << escaped(name.get<std::string>()) << "\">"
-          << escaped(name.get<std::string>()) << "</a></li>\n";
+        h << "<li><a href=\"" << htmlEscaped(name.get<std::string>()) << "\">"
+          << htmlEscaped(name.get<std::string>()) << "</a></li>\n";
     if (r.contains("waveform"))
-        h << "<li>" << escaped(r["waveform"].value("file", std::string()))
+        h << "<li>" << htmlEscaped(r["waveform"].value("file", std::string()))
           << " (receiver output waveform)</li>\n";
     h << "<li><a href=\"" << outfile::kReportJson << "\">" << outfile::kReportJson
       << "</a></li>\n</ul>\n</body>\n</html>\n";

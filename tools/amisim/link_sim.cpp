@@ -212,6 +212,35 @@ LinkResult runLink(const LinkConfig& cfg) {
     return runLink(cfg, prepareChannel(cfg));
 }
 
+// The output-range probe's parameters: the real receiver's, with the gains its adaptation chose
+// set by hand, so the probe equalises alike without running the adaptation a second time.
+template <typename Reserved>
+std::string probeParameterString(const LinkConfig& cfg, const AmiModelFile& rxFile,
+                                 const LinkResult& res, const Reserved& reservedFor) {
+    if (!res.adaptedGains) return res.rx.parametersIn;
+    const std::map<std::string, double> in = numericOutputs(res.rx.parametersIn);
+    auto declared = [&](const std::string& name) { return in.count(name) > 0; };
+    std::vector<ParamOverride> overrides = cfg.rxOverrides;
+    auto pin = [&](const std::string& name, int value) {
+        if (declared(name)) overrides.push_back(ParamOverride{name, std::to_string(value)});
+    };
+    if (!declared("ctle_mode")) return res.rx.parametersIn;
+    pin("ctle_mode", 0);
+    const auto highGain = in.find("ctle_hg_sel");
+    if (highGain != in.end() && highGain->second != 0) {
+        pin("eqz_s4_ac_gain", res.adaptedGains->ac);
+        pin("eqz_s4_dc_gain", res.adaptedGains->dc);
+    } else {
+        pin("eqz_s1_ac_gain", res.adaptedGains->ac);
+    }
+    pin("vga_gain", res.adaptedGains->vga);
+    try {
+        return buildParameterString(rxFile, overrides, reservedFor(rxFile, cfg.files.rxLibrary));
+    } catch (const std::exception&) {
+        return res.rx.parametersIn;  // the adapting string still measures the same range
+    }
+}
+
 LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
     validateConfig(cfg);
     LinkResult res;
@@ -302,11 +331,11 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
     // or not. It gets the impulse the real receiver got: a receiver that adapts its gains to
     // the impulse then chooses the same gains in both.
     const bool probing = cfg.runTd && cfg.probeOutputRange;
+    res.adaptedGains = adaptedGains(res.rx.message);
+    const std::string probeParams = probeParameterString(cfg, rxFile, res, reservedFor);
     std::future<std::optional<std::optional<OutputRange>>> probe;
     if (probing && cfg.pipelineTd)
-        probe =
-            startOutputRangeProbe(rxLib, res.txImpulse, dt, res.bitTime, res.rx.parametersIn, spb);
-    res.adaptedGains = adaptedGains(res.rx.message);
+        probe = startOutputRangeProbe(rxLib, res.txImpulse, dt, res.bitTime, probeParams, spb);
 
     const double txRj = outputOrInfo(res.tx, txFile, "Tx_Rj");
     const double rxRj = outputOrInfo(res.rx, rxFile, "Rx_Rj");
@@ -478,9 +507,9 @@ LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
         if (probing) {
             std::optional<std::optional<OutputRange>> range;
             if (probe.valid()) range = probe.get();
-            res.rxOutputRange = range ? *range
-                                      : probeOutputRange(rxLib, res.txImpulse, dt, res.bitTime,
-                                                         res.rx.parametersIn, spb);
+            res.rxOutputRange =
+                range ? *range
+                      : probeOutputRange(rxLib, res.txImpulse, dt, res.bitTime, probeParams, spb);
         }
         if (res.rxOutputRange) {
             const double limit = std::min(res.rxOutputRange->high, -res.rxOutputRange->low);

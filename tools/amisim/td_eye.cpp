@@ -16,6 +16,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int kPictureColumns = 256, kPictureRows = 256;
 constexpr int kColumnsPerUi = kPictureColumns / 2, kDrawColumns = 3 * kColumnsPerUi;
 constexpr int kFineRows = 1024;
+constexpr std::uint64_t kMaxDrawnTraces = 200000;  // traces a picture draws at most
 
 // Counter-based random numbers: bit k's jitter depends on k and the seed only, whatever order
 // the bits are sampled in.
@@ -140,7 +141,14 @@ void TdEye::sampleBit(Sampler& s, double ref, std::int64_t k) {
             if (quarter >= 0) add(s.quarters[static_cast<std::size_t>(quarter)][h][col], v, one);
         }
     }
-    if (k >= static_cast<std::int64_t>(opt_.ignoreBits)) drawTrace(s, ref + shift);
+    // Long runs draw an even sample of their measured bits (every bit up to kMaxDrawnTraces), so
+    // the picture costs no more than the models; the measured opening is marked on it.
+    if (k >= static_cast<std::int64_t>(opt_.ignoreBits)) {
+        const std::uint64_t n = bits_.size(), ignore = opt_.ignoreBits;
+        const std::uint64_t stride =
+            n > ignore ? std::max<std::uint64_t>(1, (n - ignore) / kMaxDrawnTraces) : 1;
+        if ((static_cast<std::uint64_t>(k) - ignore) % stride == 0) drawTrace(s, ref + shift);
+    }
     s.phaseSum += ref - (static_cast<double>(k) * spb_ + static_cast<double>(opt_.mainIndex));
     if (++s.bits == kDecideBits) s.shift = static_cast<int>(choose(s, &s == &clocked_).first);
 }

@@ -17,11 +17,7 @@ constexpr double kBitTime = 1e-10;
 constexpr int kSpb = 32;
 constexpr double kDt = kBitTime / kSpb;
 
-std::vector<double> DeltaImpulse() {
-    std::vector<double> v(512, 0.0);
-    v[10] = 1.0 / kDt;
-    return v;
-}
+std::vector<double> DeltaImpulse() { return dfetest::DeltaImpulse(kDt); }
 
 struct Delivery {
     std::vector<double> times;
@@ -54,14 +50,7 @@ long long ReportedInteger(const std::string& params, const std::string& name) {
     return std::stoll(m[1]);
 }
 
-class ClockDeliveryTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        WriteTestDatabase(dir.path(), TestDatabase{});
-        dfetest::WriteDfeMaps(dir.path());
-    }
-    TempDir dir;
-};
+class ClockDeliveryTest : public dfetest::DfeDatabaseTest {};
 
 }  // namespace
 

@@ -17,11 +17,7 @@ constexpr double kBitTime = 1e-10;
 constexpr int kSpb = 32;
 constexpr double kDt = kBitTime / kSpb;
 
-std::vector<double> DeltaImpulse() {
-    std::vector<double> v(512, 0.0);
-    v[10] = 1.0 / kDt;
-    return v;
-}
+std::vector<double> DeltaImpulse() { return dfetest::DeltaImpulse(kDt); }
 
 std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
@@ -71,14 +67,7 @@ int ErrorsAtClockTimes(const BlockRun& r, const std::vector<int>& bits, double d
     return errors;
 }
 
-class DfeModelTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        WriteTestDatabase(dir.path(), TestDatabase{});
-        dfetest::WriteDfeMaps(dir.path());
-    }
-    TempDir dir;
-};
+class DfeModelTest : public dfetest::DfeDatabaseTest {};
 
 }  // namespace
 

@@ -66,4 +66,10 @@ std::vector<double> IsiWave(const std::vector<int>& bits, const std::vector<doub
     return wave;
 }
 
+std::vector<double> DeltaImpulse(double dt, std::size_t length) {
+    std::vector<double> v(length, 0.0);
+    v[10] = 1.0 / dt;
+    return v;
+}
+
 }  // namespace dfetest

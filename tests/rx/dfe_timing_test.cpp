@@ -34,11 +34,7 @@ BlockRun RunBlocks(RxInstance& rx, const std::vector<double>& wave, std::size_t 
     return r;
 }
 
-std::vector<double> DeltaImpulse(double dt) {
-    std::vector<double> v(2048, 0.0);
-    v[10] = 1.0 / dt;
-    return v;
-}
+std::vector<double> DeltaImpulse(double dt) { return dfetest::DeltaImpulse(dt, 2048); }
 
 class DfeTimingTest : public ::testing::Test {
   protected:

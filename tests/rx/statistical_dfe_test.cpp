@@ -48,14 +48,7 @@ std::vector<double> Pulse(const std::vector<double>& h) {
     return p;
 }
 
-class StatisticalDfeTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        WriteTestDatabase(dir.path(), TestDatabase{});
-        dfetest::WriteDfeMaps(dir.path());
-    }
-    TempDir dir;
-};
+class StatisticalDfeTest : public dfetest::DfeDatabaseTest {};
 
 }  // namespace
 

@@ -10,10 +10,10 @@
 
 #include <filesystem>
 
-#include "amisim/channel.hpp"
-#include "amisim/kit_files.hpp"
-#include "amisim/link_sim.hpp"
-#include "amisim/stat_eye.hpp"
+#include "amisim/channel/channel.hpp"
+#include "amisim/host/kit_files.hpp"
+#include "amisim/run/link_sim.hpp"
+#include "amisim/eye/stat_eye.hpp"
 #include "support/measured_channel.hpp"
 #include "support/temp_dir.hpp"
 

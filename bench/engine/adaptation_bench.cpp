@@ -9,11 +9,11 @@
 #include <numeric>
 #include <vector>
 
-#include "engine/adaptation.hpp"
-#include "engine/adaptation_sweep.hpp"
-#include "engine/fft_service.hpp"
-#include "engine/stimulus_pattern.hpp"
-#include "engine/stimulus_waveform.hpp"
+#include "engine/adaptation/adaptation.hpp"
+#include "engine/adaptation/adaptation_sweep.hpp"
+#include "engine/fft/fft_service.hpp"
+#include "engine/adaptation/stimulus_pattern.hpp"
+#include "engine/adaptation/stimulus_waveform.hpp"
 
 namespace {
 

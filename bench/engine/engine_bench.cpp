@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "engine/fft_service.hpp"
-#include "engine/interpolation.hpp"
+#include "engine/fft/fft_service.hpp"
+#include "engine/interpolation/interpolation.hpp"
 
 #ifdef AMI_BENCH_FFTW
 #include <fftw3.h>

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "amisim/channel.hpp"
+#include "amisim/channel/channel.hpp"
 #include "mkdb/writers.hpp"
 #include "support/ami_exports.hpp"
 

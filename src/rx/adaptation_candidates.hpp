@@ -4,7 +4,7 @@
 // the receiver construction looks up its own.
 #include <vector>
 
-#include "engine/adaptation.hpp"
+#include "engine/adaptation/adaptation.hpp"
 #include "rx/candidate_chain.hpp"
 #include "rx/response_database.hpp"
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "engine/adaptation_interfaces.hpp"
+#include "engine/adaptation/adaptation_interfaces.hpp"
 #include "rx/candidate_chain.hpp"
 #include "rx/dfe_equaliser.hpp"
 #include "rx/dfe_map.hpp"

@@ -5,9 +5,9 @@
 #include <new>
 #include <string>
 
-#include "engine/amplitude_curve_stage.hpp"
-#include "engine/fft_service.hpp"
-#include "engine/partitioned_filter_stage.hpp"
+#include "engine/stages/amplitude_curve_stage.hpp"
+#include "engine/fft/fft_service.hpp"
+#include "engine/stages/partitioned_filter_stage.hpp"
 #include "framework/ts_exceptions.hpp"
 #include "rx/decision_stage.hpp"
 #include "rx/fft_size.hpp"

@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/overlap_save_chain.hpp"
-#include "engine/partitioned_filter_stage.hpp"
-#include "engine/signal_chain.hpp"
+#include "engine/stages/overlap_save_chain.hpp"
+#include "engine/stages/partitioned_filter_stage.hpp"
+#include "engine/stages/signal_chain.hpp"
 #include "framework/ami_model.hpp"
 #include "rx/dfe.hpp"
 #include "rx/stage_response.hpp"

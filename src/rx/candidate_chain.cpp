@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/overlap_save_chain.hpp"
+#include "engine/stages/overlap_save_chain.hpp"
 
 namespace v10kx_ami_rx {
 

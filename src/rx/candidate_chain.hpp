@@ -22,9 +22,9 @@
 #include <span>
 #include <vector>
 
-#include "engine/adaptation_interfaces.hpp"
-#include "engine/amplitude_curve_stage.hpp"
-#include "engine/real_fft_plan.hpp"
+#include "engine/adaptation/adaptation_interfaces.hpp"
+#include "engine/stages/amplitude_curve_stage.hpp"
+#include "engine/fft/real_fft_plan.hpp"
 #include "rx/stage_response.hpp"
 
 namespace v10kx_ami_rx {

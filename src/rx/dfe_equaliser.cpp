@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "engine/cdr_presets.hpp"
+#include "engine/cdr/cdr_presets.hpp"
 #include "rx/clock_times.hpp"
 #include "rx/dfe_taps.hpp"
 

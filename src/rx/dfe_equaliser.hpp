@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/cdr_loop.hpp"
-#include "engine/cdr_transitions.hpp"
+#include "engine/cdr/cdr_loop.hpp"
+#include "engine/cdr/cdr_transitions.hpp"
 #include "framework/conv_filt.hpp"
 #include "rx/adapt_filt.hpp"
 #include "rx/dfe.hpp"

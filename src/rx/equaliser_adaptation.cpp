@@ -1,7 +1,7 @@
 // The CTLE/VGA auto-adaptation step of the receiver construction: the receiver's settings and
 // impulse response in, the adaptation run on the response database, the receiver's own chain
 // and DFE, and the chosen gains (and, with the DFE on, its adapted taps) back into the settings.
-#include "engine/adaptation.hpp"
+#include "engine/adaptation/adaptation.hpp"
 #include "rx/adaptation_candidates.hpp"
 #include "rx/adaptation_dfe.hpp"
 #include "rx/candidate_chain.hpp"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/overlap_save_chain.hpp"
+#include "engine/stages/overlap_save_chain.hpp"
 #include "rx/stage_response.hpp"
 
 namespace v10kx_ami_rx {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ctle_keys.hpp"  // request paths (ResponseRequest::path)
+#include "engine/adaptation/ctle_keys.hpp"  // request paths (ResponseRequest::path)
 #include "rx/response_fit.hpp"
 
 // Base names of the four characterisation files (the caller prefixes the database directory).

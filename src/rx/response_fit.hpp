@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "engine/numeric_tools.hpp"  // EvaluatePolynomial, for the fits' users
+#include "engine/channel/numeric_tools.hpp"  // EvaluatePolynomial, for the fits' users
 
 // Singular values below this fraction of the largest are dropped (the machine epsilon).
 inline constexpr double kFitTolerance = 2.220446049250313e-16;

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "amisim/link_sim.hpp"
+#include "amisim/run/link_sim.hpp"
 #include "support/temp_dir.hpp"
 
 namespace amisim_test {

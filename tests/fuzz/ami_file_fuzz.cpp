@@ -1,6 +1,6 @@
 // amisim's .ami reader and the parameter string it builds from the declared defaults, with an
 // override of the first input parameter.
-#include "amisim/ami_file.hpp"
+#include "amisim/host/ami_file.hpp"
 #include "fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

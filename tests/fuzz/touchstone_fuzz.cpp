@@ -1,6 +1,6 @@
 // amisim's Touchstone reader (1.x and 2.0, any port count) and the differential insertion loss
 // it derives.
-#include "amisim/touchstone.hpp"
+#include "amisim/channel/touchstone.hpp"
 #include "fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

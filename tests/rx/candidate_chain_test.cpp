@@ -12,10 +12,10 @@
 #include <numbers>
 #include <vector>
 
-#include "engine/adaptation_sweep.hpp"
-#include "engine/overlap_save_chain.hpp"
-#include "engine/stimulus_pattern.hpp"
-#include "engine/stimulus_waveform.hpp"
+#include "engine/adaptation/adaptation_sweep.hpp"
+#include "engine/stages/overlap_save_chain.hpp"
+#include "engine/adaptation/stimulus_pattern.hpp"
+#include "engine/adaptation/stimulus_waveform.hpp"
 #include "rx/adaptation_dfe.hpp"
 #include "rx/filter_stage.hpp"
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <regex>
 
-#include "engine/real_fft_plan.hpp"
+#include "engine/fft/real_fft_plan.hpp"
 #include "mkdb/writers.hpp"
 #include "rx/user_model.hpp"
 #include "rx_test_support.hpp"

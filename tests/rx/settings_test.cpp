@@ -1,7 +1,7 @@
 // From parameter positions to the labels and the database requests of the CTLE and VGA.
 #include <gtest/gtest.h>
 
-#include "engine/cdr_presets.hpp"
+#include "engine/cdr/cdr_presets.hpp"
 #include "rx/rx_identity.hpp"
 #include "rx/rx_settings.hpp"
 

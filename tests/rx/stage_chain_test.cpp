@@ -8,7 +8,7 @@
 #include <complex>
 #include <numbers>
 
-#include "engine/interpolation.hpp"
+#include "engine/interpolation/interpolation.hpp"
 #include "rx/ami_rx_fft_mult.hpp"
 #include "rx/filter_stage.hpp"
 

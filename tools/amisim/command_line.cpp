@@ -11,15 +11,15 @@
 #include <optional>
 #include <sstream>
 
-#include "amisim/analog_channel.hpp"
-#include "amisim/link_sim.hpp"
-#include "amisim/output_folder.hpp"
-#include "amisim/param_listing.hpp"
-#include "amisim/plots.hpp"
-#include "amisim/report.hpp"
-#include "amisim/sweep.hpp"
-#include "amisim/sweep_checks.hpp"
-#include "amisim/sweep_plan.hpp"
+#include "amisim/channel/analog_channel.hpp"
+#include "amisim/run/link_sim.hpp"
+#include "amisim/report/output_folder.hpp"
+#include "amisim/host/param_listing.hpp"
+#include "amisim/report/plots.hpp"
+#include "amisim/report/report.hpp"
+#include "amisim/run/sweep.hpp"
+#include "amisim/run/sweep_checks.hpp"
+#include "amisim/run/sweep_plan.hpp"
 
 #ifndef AMISIM_DEFAULT_KIT_DIR
 #define AMISIM_DEFAULT_KIT_DIR "build/kit"

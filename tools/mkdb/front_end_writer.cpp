@@ -4,8 +4,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "amisim/analog_network.hpp"
-#include "amisim/ibis_file.hpp"
+#include "amisim/channel/analog_network.hpp"
+#include "amisim/host/ibis_file.hpp"
 
 namespace mkdb {
 

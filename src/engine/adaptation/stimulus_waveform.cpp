@@ -1,0 +1,135 @@
+#include "engine/adaptation/stimulus_waveform.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <string>
+
+#include "engine/channel/channel_data_error.hpp"
+#include "engine/interpolation/interpolation.hpp"
+#include "engine/fft/real_signal_transforms.hpp"
+
+namespace {
+
+// 20-80 % rise time of the stimulus edges as a fraction of the unit interval, and the ratio of
+// the 20-80 % rise time of a Gaussian step to its sigma.
+constexpr double kRiseTimeUi = 0.6 / 5;
+constexpr double kGaussianRiseSigmas = 1.6832;
+// Intervals closer than this (relative) count as the same grid.
+constexpr double kSameIntervalTolerance = 1e-9;
+// Longest impulse the resampling builds (128 MiB of samples); anything longer would not be a
+// channel but an input error, and is refused before memory is taken for it.
+constexpr double kMaxResampledLength = 1 << 24;
+
+void checkGrid(const ModelGrid& grid) {
+    if (!(grid.bitRate > 0) || !std::isfinite(grid.bitRate)) {
+        throw ChannelDataError("the bit rate " + std::to_string(grid.bitRate) +
+                               " bit/s is not a positive rate");
+    }
+    if (grid.samplesPerBit < 1) {
+        throw ChannelDataError("the stimulus needs at least one sample per bit, not " +
+                               std::to_string(grid.samplesPerBit));
+    }
+}
+
+}  // namespace
+
+std::vector<double> HoldSymbols(const std::vector<std::int32_t>& symbols, int samplesPerBit,
+                                double level) {
+    std::vector<double> wave;
+    if (samplesPerBit < 1) return wave;
+    wave.reserve(symbols.size() * static_cast<std::size_t>(samplesPerBit));
+    for (std::int32_t s : symbols) wave.insert(wave.end(), samplesPerBit, s * level);
+    return wave;
+}
+
+std::vector<double> GaussianEdgeFilter(std::size_t n, const ModelGrid& grid) {
+    checkGrid(grid);
+    std::vector<double> centred(n);
+    const double sigma = (1.0 / grid.bitRate) * kRiseTimeUi / kGaussianRiseSigmas;
+    const double sampling = grid.bitRate * grid.samplesPerBit;
+    double largest = 0.0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const double f = (static_cast<double>(k) / static_cast<double>(n) - 0.5) * sampling;
+        const double a = 2 * std::numbers::pi * f * sigma;
+        centred[k] = std::exp(-0.5 * a * a);
+        largest = std::max(largest, centred[k]);
+    }
+    std::vector<double> filter(n);
+    for (std::size_t i = 0; i < n; ++i) filter[i] = centred[(i + n / 2) % n] / largest;
+    return filter;
+}
+
+std::vector<double> ResampleImpulse(const std::vector<double>& impulse, double fromInterval,
+                                    double toInterval) {
+    if (impulse.size() < 2) {
+        std::vector<double> out(impulse);
+        for (double& v : out) v *= fromInterval / toInterval;
+        return out;
+    }
+    const double span = static_cast<double>(impulse.size() - 1) * fromInterval;
+    const double steps = std::floor(span / toInterval);
+    if (!(steps < kMaxResampledLength)) {
+        throw ChannelDataError("the impulse response spans " + std::to_string(span) +
+                               " s; on a grid of " + std::to_string(toInterval) +
+                               " s that is more than " + std::to_string(kMaxResampledLength) +
+                               " samples");
+    }
+    const auto count = static_cast<std::size_t>(steps) + 1;
+    std::vector<double> times(impulse.size());
+    for (std::size_t j = 0; j < times.size(); ++j) times[j] = static_cast<double>(j) * fromInterval;
+    std::vector<double> grid(count);
+    for (std::size_t k = 0; k < count; ++k) grid[k] = static_cast<double>(k) * toInterval;
+    std::vector<double> out;
+    Interpolate(kInterpNr3Linear, times, impulse, grid, out);
+    return out;
+}
+
+std::vector<double> BuildReceivedWaveform(const std::vector<std::int32_t>& symbols,
+                                          const ModelGrid& grid, const std::vector<double>& impulse,
+                                          double impulseInterval) {
+    checkGrid(grid);
+    if (!(impulseInterval > 0) || !std::isfinite(impulseInterval)) {
+        throw ChannelDataError("the impulse response's sample interval " +
+                               std::to_string(impulseInterval) + " s is not a positive time");
+    }
+    for (std::size_t j = 0; j < impulse.size(); ++j) {
+        if (!std::isfinite(impulse[j])) {
+            throw ChannelDataError(
+                "the impulse response holds a value that is not a finite "
+                "number at sample " +
+                std::to_string(j));
+        }
+    }
+    const std::size_t n = symbols.size() * static_cast<std::size_t>(grid.samplesPerBit);
+    if (n == 0) return {};
+    if (n > std::numeric_limits<std::int32_t>::max()) {
+        throw ChannelDataError("a stimulus of " + std::to_string(n) +
+                               " samples is too long to transform");
+    }
+    const double dt = grid.SampleInterval();
+
+    const bool sameGrid =
+        std::abs(impulseInterval - dt) <= kSameIntervalTolerance * std::max(impulseInterval, dt);
+    std::vector<double> folded(n, 0.0);
+    {
+        const std::vector<double> onGrid =
+            sameGrid ? impulse : ResampleImpulse(impulse, impulseInterval, dt);
+        // The stimulus repeats every n samples, so an impulse longer than that wraps around.
+        for (std::size_t j = 0; j < onGrid.size(); ++j) folded[j % n] += onGrid[j];
+    }
+    const std::vector<std::complex<double>> channel = HalfSpectrumOfReal(folded);
+    folded = {};
+
+    std::vector<std::complex<double>> product =
+        HalfSpectrumOfReal(HoldSymbols(symbols, grid.samplesPerBit, kStimulusLevel));
+    const std::vector<double> edges = GaussianEdgeFilter(n, grid);
+    for (std::size_t k = 0; k < product.size(); ++k) {
+        const double shaping = 0.5 * (edges[k] + edges[(n - k) % n]) * dt;
+        const double xr = product[k].real(), xi = product[k].imag();
+        const double hr = channel[k].real(), hi = channel[k].imag();
+        product[k] = {(xr * hr - xi * hi) * shaping, (xr * hi + xi * hr) * shaping};
+    }
+    return RealOfHalfSpectrum(product, n);
+}

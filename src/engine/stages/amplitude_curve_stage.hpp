@@ -1,0 +1,39 @@
+#pragma once
+// A static amplitude curve as a stage of a signal path: every sample x becomes the curve's value
+// at x, interpolated linearly between the table points and extrapolated from the end intervals.
+// The arithmetic and the choice of interval are those of the "NR3_linear" interpolation, so the
+// results are the same to the bit. The interval is looked for next to a first guess: worked out
+// from the sample when the inputs are evenly spaced (as characterised curves are), else the
+// previous sample's interval, which consecutive waveform samples seldom leave.
+#include <cstddef>
+#include <vector>
+
+#include "engine/stages/signal_chain.hpp"
+
+class AmplitudeCurveStage : public SignalStage {
+  public:
+    // `in` strictly ascending or strictly descending, as many points as `out`, at least two; an
+    // empty table passes samples unchanged. std::invalid_argument otherwise.
+    AmplitudeCurveStage(const std::vector<double>& in, const std::vector<double>& out);
+
+    void Process(double* samples, std::size_t count) override;
+    // The same from `in` into `out` (which may be `in`).
+    void Apply(const double* in, double* out, std::size_t count);
+
+  private:
+    // The interval [x[j], x[j+1]] of v: the last j <= n-2 whose point v has reached (in the
+    // table's direction), or 0 when there is none; searched for from `guess`.
+    std::size_t Interval(double v, std::size_t guess) const;
+    bool Reached(double v, std::size_t k) const { return (v >= x_[k]) != descending_; }
+    // Last k in [lo, hi] that v has reached, given that it has reached lo.
+    std::size_t LastReached(double v, std::size_t lo, std::size_t hi) const;
+
+    std::vector<double> x_;
+    std::vector<double> y_;
+    std::vector<double> dx_;  // x[j+1] - x[j]
+    std::vector<double> dy_;  // y[j+1] - y[j]
+    bool descending_ = false;
+    bool even_ = false;  // inputs evenly spaced to within a quarter of a step
+    double inverseStep_ = 0;
+    std::size_t last_ = 0;  // interval of the previous sample
+};

@@ -1,0 +1,544 @@
+#include "amisim/run/link_sim.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+#include "amisim/host/ami_library.hpp"
+#include "amisim/channel/analog_channel.hpp"
+#include "amisim/channel/block_convolver.hpp"
+#include "amisim/channel/channel_file.hpp"
+#include "amisim/run/ordered_worker.hpp"
+#include "amisim/eye/prbs.hpp"
+#include "amisim/run/progress.hpp"
+
+namespace amisim {
+
+namespace {
+
+// Trailing room after the channel so that the models' own delays and responses fit in the row.
+constexpr int kRowPaddingBits = 64;
+// A waveform peak above this share of the receiver's output range counts as reaching it.
+constexpr double kLimitShare = 0.9;
+constexpr int kFrequencyPoints = 300;
+// Below this the eye's sampling instants and edges are too coarse to trust.
+constexpr int kMinTrustedSamplesPerBit = 8;
+
+std::string num(double v, int precision = 4) {
+    std::ostringstream os;
+    os.precision(precision);
+    os << v;
+    return os.str();
+}
+
+double outputOrInfo(const ModelRun& run, const AmiModelFile& file, const std::string& name) {
+    if (auto it = run.outputs.find(name); it != run.outputs.end()) return it->second;
+    if (auto v = file.infoValue(name)) {
+        char* end = nullptr;
+        const double d = std::strtod(v->c_str(), &end);
+        if (end != v->c_str() && *end == '\0') return d;
+    }
+    return 0.0;
+}
+
+std::uint64_t ignoreBitsOf(const AmiModelFile& f) {
+    if (auto v = f.infoValue("Ignore_Bits")) {
+        char* end = nullptr;
+        const long long n = std::strtoll(v->c_str(), &end, 10);
+        if (end != v->c_str() && *end == '\0' && n > 0) return static_cast<std::uint64_t>(n);
+    }
+    return 0;
+}
+
+ModelRun describeRun(const std::string& lib, const std::string& ami, const AmiModelFile& f,
+                     std::string params) {
+    ModelRun r;
+    r.library = lib;
+    r.amiFile = ami;
+    r.rootName = f.rootName;
+    r.parametersIn = std::move(params);
+    return r;
+}
+
+// The model's warning lines, what it printed, and a Params_Valid of False.
+void collectModelWarnings(ModelRun& run) {
+    run.warnings = warningLines(run.message);
+    for (const std::string& line : consoleLines(run.console))
+        run.warnings.push_back("printed: " + line);
+    run.paramsValid = paramsValid(run.parametersOut);
+    if (run.paramsValid == false)
+        run.warnings.push_back("Params_Valid False: the model repaired at least one setting");
+}
+
+// The receiver's lock and lost-clock-time reports, when its output parameters carry them.
+void readClockReports(const std::string& parametersOut, std::optional<std::int64_t>& lockBit,
+                      std::optional<std::uint64_t>& dropped) {
+    if (parametersOut.find("cdr_lock_bit") == std::string::npos &&
+        parametersOut.find("clock_times_dropped") == std::string::npos)
+        return;
+    const std::map<std::string, double> out = numericOutputs(parametersOut);
+    if (auto it = out.find("cdr_lock_bit"); it != out.end() && std::isfinite(it->second))
+        lockBit = it->second < 0 ? -1 : static_cast<std::int64_t>(std::llround(it->second));
+    if (auto it = out.find("clock_times_dropped");
+        it != out.end() && it->second >= 0 && std::isfinite(it->second))
+        dropped = static_cast<std::uint64_t>(std::llround(it->second));
+}
+
+bool declaresFalse(const AmiModelFile& f, const std::string& name) {
+    return f.infoValue(name) == std::optional<std::string>("False");
+}
+
+std::unique_ptr<WaveformExport> openWaveformExport(const LinkConfig& cfg, std::uint64_t ignore,
+                                                   double dt) {
+    if (cfg.waveformFile.empty()) return nullptr;
+    WaveformRange r = cfg.waveformBits.value_or(WaveformRange{ignore, ignore + 1000});
+    r.endBit = std::min(r.endBit, cfg.bits);
+    if (r.firstBit >= r.endBit)
+        throw std::invalid_argument("--waveform-bits: the run simulates " +
+                                    std::to_string(cfg.bits) + " bits, none of them in range");
+    return std::make_unique<WaveformExport>(cfg.waveformFile, r, cfg.samplesPerBit, dt);
+}
+
+}  // namespace
+
+void validateConfig(const LinkConfig& cfg) {
+    using L = LinkLimits;
+    auto fail = [](const std::string& what) { throw std::invalid_argument(what); };
+    if (!(cfg.bitRate >= L::minBitRate && cfg.bitRate <= L::maxBitRate))
+        fail("the bit rate " + num(cfg.bitRate) + " bit/s lies outside " + num(L::minBitRate) +
+             " .. " + num(L::maxBitRate) +
+             " bit/s, the range amisim simulates (the transmitter model's own legal range is "
+             "0.611 .. 17.4 Gb/s)");
+    if (cfg.samplesPerBit < L::minSamplesPerBit || cfg.samplesPerBit > L::maxSamplesPerBit)
+        fail("the samples per bit must lie within " + std::to_string(L::minSamplesPerBit) + " .. " +
+             std::to_string(L::maxSamplesPerBit));
+    if (!(cfg.amplitude > 0 && cfg.amplitude <= L::maxAmplitude))
+        fail("the stimulus amplitude must lie above 0 and at most " + num(L::maxAmplitude) +
+             " V (a transmitter's input is a logic-level signal)");
+    if (!(cfg.ber >= L::minBer && cfg.ber <= L::maxBer))
+        fail("the target BER must lie within " + num(L::minBer) + " .. " + num(L::maxBer));
+    if (cfg.s4pFile.empty()) {
+        if (!(cfg.lossDb >= 0 && cfg.lossDb <= L::maxLossDb))
+            fail("the line loss must lie within 0 .. " + num(L::maxLossDb) + " dB");
+        if (!(cfg.skinFraction >= 0 && cfg.skinFraction <= 1))
+            fail("the skin-effect fraction must lie within 0 .. 1");
+    }
+    if (!cfg.runStat && !cfg.runTd) fail("nothing to simulate: neither mode is selected");
+    if (cfg.runTd) {
+        if (cfg.bits < L::minBits || cfg.bits > L::maxBits)
+            fail("the bits simulated must lie within " + std::to_string(L::minBits) + " .. " +
+                 std::to_string(L::maxBits) + " (not " + std::to_string(cfg.bits) + ")");
+        if (cfg.ignoreBits && *cfg.ignoreBits > cfg.bits / 2)
+            fail("at most half the bits may be ignored: " + std::to_string(*cfg.ignoreBits) +
+                 " of " + std::to_string(cfg.bits) + " bits asked");
+        if (cfg.blockBits < 1 || static_cast<std::uint64_t>(cfg.blockBits) *
+                                         static_cast<std::uint64_t>(cfg.samplesPerBit) >
+                                     L::maxBlockSamples)
+            fail("a block must hold at least one bit and at most " +
+                 std::to_string(L::maxBlockSamples) + " samples (block bits x samples per bit)");
+        if (cfg.prbsOrder != 7 && cfg.prbsOrder != 15 && cfg.prbsOrder != 23 && cfg.prbsOrder != 31)
+            fail("the PRBS order must be 7, 15, 23 or 31");
+    }
+}
+
+PreparedChannel prepareChannel(const LinkConfig& cfg) {
+    PreparedChannel p;
+    const double dt = 1.0 / cfg.bitRate / cfg.samplesPerBit;
+    const int spb = cfg.samplesPerBit;
+    ChannelInfo& info = p.info;
+    FourPortData data;
+    if (cfg.s4pFile.empty()) {
+        LossyLineOptions lo;
+        lo.lossDbAtNyquist = cfg.lossDb;
+        lo.nyquistHz = cfg.bitRate / 2;
+        lo.skinFraction = cfg.skinFraction;
+        p.impulse = buildLossyLine(lo, dt, spb);
+        info.type = "lossy_line";
+    } else {
+        info.type = "touchstone";
+        data = readChannelFile(cfg, p.warnings);
+        if (data.frequencies.size() < 2)
+            throw TouchstoneError(cfg.s4pFile + ": at least two frequency points are needed");
+        PortDetection det = detectPortOrder(data);
+        info.detection = det;
+        PortOrder order = PortOrder::Pairs12_34;
+        if (cfg.throughPorts) {
+            order = PortOrder::Pairs12_34;  // the chosen ports come in that numbering
+        } else if (cfg.ports) {
+            order = *cfg.ports;
+            if (det.detected && *det.detected != order)
+                p.warnings.push_back(
+                    "the channel's low-frequency data show the through paths of "
+                    "port numbering " +
+                    portOrderName(*det.detected) + ", but " + portOrderName(order) +
+                    " was asked for (--ports)");
+        } else if (det.detected) {
+            order = *det.detected;
+            info.portsDetected = true;
+        } else {
+            p.warnings.push_back("the port numbering could not be found from the data (" +
+                                 det.reason + "); using 1-2/3-4: give --ports if that is wrong");
+        }
+        info.ports = order;
+        const std::vector<std::complex<double>> sdd21 = differentialInsertionLoss(data, order);
+        ChannelCheck check = checkMeasuredChannel(data, sdd21, cfg.bitRate);
+        for (const std::string& w : check.warnings) p.warnings.push_back(w);
+        info.nyquistCovered = check.lastHz >= cfg.bitRate / 2;
+        info.check = std::move(check);
+        p.impulse = buildFromTransferFunction(data.frequencies, sdd21, dt, spb);
+        p.impulse.description =
+            "Touchstone file " + cfg.s4pFile + " (ports " +
+            (cfg.throughPorts ? throughPortsText(*cfg.throughPorts) : portOrderName(order)) +
+            (info.portsDetected ? ", found from the data)" : ")");
+    }
+    applyAnalogEnds(cfg, p, cfg.s4pFile.empty() ? nullptr : &data);
+    if (std::all_of(p.impulse.impulse.begin(), p.impulse.impulse.end(),
+                    [](double v) { return v == 0.0; }))
+        throw std::runtime_error("the channel (" + p.impulse.description +
+                                 ") passes no signal; check the port numbering (--ports)");
+    info.description = p.impulse.description;
+    info.lossAtNyquistDb =
+        -20 * std::log10(std::abs(frequencyResponse(p.impulse, cfg.bitRate / 2)));
+    return p;
+}
+
+LinkResult runLink(const LinkConfig& cfg) {
+    validateConfig(cfg);
+    return runLink(cfg, prepareChannel(cfg));
+}
+
+// The output-range probe's parameters: the real receiver's, with the gains its adaptation chose
+// set by hand, so the probe equalises alike without running the adaptation a second time.
+template <typename Reserved>
+std::string probeParameterString(const LinkConfig& cfg, const AmiModelFile& rxFile,
+                                 const LinkResult& res, const Reserved& reservedFor) {
+    if (!res.adaptedGains) return res.rx.parametersIn;
+    const std::map<std::string, double> in = numericOutputs(res.rx.parametersIn);
+    auto declared = [&](const std::string& name) { return in.count(name) > 0; };
+    std::vector<ParamOverride> overrides = cfg.rxOverrides;
+    auto pin = [&](const std::string& name, int value) {
+        if (declared(name)) overrides.push_back(ParamOverride{name, std::to_string(value)});
+    };
+    if (!declared("ctle_mode")) return res.rx.parametersIn;
+    pin("ctle_mode", 0);
+    const auto highGain = in.find("ctle_hg_sel");
+    if (highGain != in.end() && highGain->second != 0) {
+        pin("eqz_s4_ac_gain", res.adaptedGains->ac);
+        pin("eqz_s4_dc_gain", res.adaptedGains->dc);
+    } else {
+        pin("eqz_s1_ac_gain", res.adaptedGains->ac);
+    }
+    pin("vga_gain", res.adaptedGains->vga);
+    try {
+        return buildParameterString(rxFile, overrides, reservedFor(rxFile, cfg.files.rxLibrary));
+    } catch (const std::exception&) {
+        return res.rx.parametersIn;  // the adapting string still measures the same range
+    }
+}
+
+LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
+    validateConfig(cfg);
+    LinkResult res;
+    res.bitTime = 1.0 / cfg.bitRate;
+    res.sampleInterval = res.bitTime / cfg.samplesPerBit;
+    const double dt = res.sampleInterval;
+    const int spb = cfg.samplesPerBit;
+    res.channel = channel.info;
+    res.warnings = channel.warnings;
+
+    const AmiModelFile txFile = loadModelFile(cfg.files.txAmi);
+    const AmiModelFile rxFile = loadModelFile(cfg.files.rxAmi);
+    // As simulators do: the database lives in the kit, and a model that asks for DLL_Path gets
+    // the directory of its library.
+    auto reservedFor = [&](const AmiModelFile& f, const std::string& lib) {
+        std::map<std::string, std::string> r{{"Database_Path", cfg.kitDir}};
+        if (f.find({"DLL_Path"})) {
+            r["DLL_Path"] = std::filesystem::absolute(lib).parent_path().string();
+        }
+        return r;
+    };
+    res.tx =
+        describeRun(cfg.files.txLibrary, cfg.files.txAmi, txFile,
+                    buildParameterString(txFile, cfg.txOverrides,
+                                         reservedFor(txFile, cfg.files.txLibrary), &res.warnings));
+    res.rx =
+        describeRun(cfg.files.rxLibrary, cfg.files.rxAmi, rxFile,
+                    buildParameterString(rxFile, cfg.rxOverrides,
+                                         reservedFor(rxFile, cfg.files.rxLibrary), &res.warnings));
+
+    const std::uint64_t modelIgnore = std::max(ignoreBitsOf(txFile), ignoreBitsOf(rxFile));
+    std::uint64_t ignore = cfg.ignoreBits ? *cfg.ignoreBits : modelIgnore > 0 ? modelIgnore : 1000;
+    if (cfg.runTd) {
+        if (!cfg.ignoreBits && ignore > cfg.bits / 2) {
+            res.warnings.push_back("the models ask for " + std::to_string(ignore) +
+                                   " bits to be ignored (Ignore_Bits), more than half the " +
+                                   std::to_string(cfg.bits) + " bits simulated: only " +
+                                   std::to_string(cfg.bits / 2) + " are ignored; run --bits " +
+                                   std::to_string(2 * ignore) + " or more to measure after them");
+            ignore = cfg.bits / 2;
+        }
+        for (const AmiModelFile* f : {&txFile, &rxFile})
+            if (declaresFalse(*f, "GetWave_Exists"))
+                throw std::runtime_error("model " + f->rootName +
+                                         " declares no AMI_GetWave (GetWave_Exists False); "
+                                         "run it with --mode stat");
+    }
+    AmiLibrary txLib(cfg.files.txLibrary, cfg.runTd);
+    AmiLibrary rxLib(cfg.files.rxLibrary, cfg.runTd);
+
+    const ChannelImpulse& ch = channel.impulse;
+    res.channelImpulse = ch.impulse;
+    std::vector<double> row = ch.impulse;
+    row.resize(row.size() + static_cast<std::size_t>(kRowPaddingBits * spb), 0.0);
+    res.impulseSamples = row.size();
+
+    // IBIS-AMI order: the transmitter equalises the channel impulse, the receiver the result.
+    auto initModel = [&](const AmiLibrary& lib, const AmiModelFile& f, const AmiModelFile& other,
+                         ModelRun& run, const char* role, bool& returnsImpulse) {
+        const std::vector<double> before = row;
+        auto inst = std::make_unique<AmiInstance>(lib, row, dt, res.bitTime, run.parametersIn);
+        run.message = inst->message();
+        run.parametersOut = inst->initParametersOut();
+        run.console = inst->console();
+        run.outputs = numericOutputs(run.parametersOut);
+        // a library given for the wrong role answers with the other model's root name
+        const std::string answered = rootNameOf(run.parametersOut);
+        if (!answered.empty() && answered != f.rootName) {
+            if (answered == other.rootName && other.rootName != f.rootName)
+                throw std::runtime_error(std::string("the ") + role + " library '" + lib.path() +
+                                         "' answers as " + answered +
+                                         ", the other model of the "
+                                         "link: is it given for the wrong role?");
+            res.warnings.push_back(std::string("the ") + role + " library answers as " + answered +
+                                   " while its .ami file is rooted at " + f.rootName);
+        }
+        returnsImpulse = !declaresFalse(f, "Init_Returns_Impulse");
+        if (!returnsImpulse) row = before;
+        return inst;
+    };
+    auto tx = initModel(txLib, txFile, rxFile, res.tx, "transmitter", res.txReturnsImpulse);
+    res.txImpulse = row;
+    auto rx = initModel(rxLib, rxFile, txFile, res.rx, "receiver", res.rxReturnsImpulse);
+    res.linkImpulse = row;
+    // The receiver's output range is measured by a second instance that starts once the real
+    // one holds its diagnostic files, so that those keep their names (a model numbers the
+    // files of a second live instance) whether the probe runs alongside the time-domain loop
+    // or not. It gets the impulse the real receiver got: a receiver that adapts its gains to
+    // the impulse then chooses the same gains in both.
+    const bool probing = cfg.runTd && cfg.probeOutputRange;
+    res.adaptedGains = adaptedGains(res.rx.message);
+    const std::string probeParams = probeParameterString(cfg, rxFile, res, reservedFor);
+    std::future<std::optional<std::optional<OutputRange>>> probe;
+    if (probing && cfg.pipelineTd)
+        probe = startOutputRangeProbe(rxLib, res.txImpulse, dt, res.bitTime, probeParams, spb);
+
+    const double txRj = outputOrInfo(res.tx, txFile, "Tx_Rj");
+    const double rxRj = outputOrInfo(res.rx, rxFile, "Rx_Rj");
+    res.jitter.rjRms = std::sqrt(txRj * txRj + rxRj * rxRj);
+    // The models report deterministic jitter and duty-cycle distortion as half their
+    // peak-to-peak value (the offset of each Dirac); the two duty-cycle sources are taken as
+    // aligned, so their peak-to-peak values add.
+    const double txDj = outputOrInfo(res.tx, txFile, "Tx_Dj");
+    const double txDcd = outputOrInfo(res.tx, txFile, "Tx_DCD");
+    const double rxDcd = outputOrInfo(res.rx, rxFile, "Rx_DCD");
+    res.jitter.djPp = 2 * txDj;
+    res.jitter.dcdPp = 2 * (txDcd + rxDcd);
+    res.sensitivity = outputOrInfo(res.rx, rxFile, "Rx_Receiver_Sensitivity");
+
+    res.channelPulse = makePulse(ch.impulse, dt, spb, cfg.amplitude);
+    res.pulse = makePulse(row, dt, spb, cfg.amplitude);
+    if (!(res.pulse.mainCursor() > 0))
+        throw std::runtime_error(
+            "the equalised pulse response has no positive main cursor: the "
+            "models returned no signal");
+    if (cfg.runStat) {
+        StatEyeOptions so;
+        so.ber = cfg.ber;
+        so.jitter = res.jitter;
+        so.sensitivity = res.sensitivity;
+        so.figuresOnly = cfg.statFiguresOnly;
+        auto progress = std::make_shared<Progress>("statistical eye", 0, cfg.quiet, "phases");
+        so.progress = [progress](int done, int total) { progress->update(done, total); };
+        res.stat = computeStatEye(res.pulse, so);
+        progress->finish();
+        if (res.stat->jitterCut)
+            res.warnings.push_back("the jitter the models report reaches beyond " +
+                                   num(kMaxJitterSpanUi) +
+                                   " UI either side and was cut there: the statistical eye is "
+                                   "closed by jitter alone");
+    }
+
+    if (cfg.runTd) {
+        Prbs prbs(cfg.prbsOrder);
+        std::vector<bool> bits(cfg.bits);
+        for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = prbs.next() != 0;
+        if (cfg.tdJitter) {
+            res.tdTxJitter = EdgeJitter{txRj, txDj, txDcd};
+            res.tdRxJitter = SamplingJitter{rxRj, rxDcd};
+        }
+        NrzStimulus stimulus(bits, spb, dt, cfg.amplitude, res.tdTxJitter, cfg.seed);
+        std::vector<double> taps = ch.impulse;
+        for (double& t : taps) t *= dt;
+        BlockConvolver convolver(std::move(taps));
+        TdEyeOptions eo;
+        eo.samplesPerBit = spb;
+        eo.sampleInterval = dt;
+        eo.mainIndex = res.pulse.mainIndex;
+        eo.ignoreBits = ignore;
+        eo.jitter = res.tdRxJitter;
+        eo.seed = cfg.seed * 0x9E3779B97F4A7C15ull + 1;
+        eo.sensitivity = res.sensitivity;
+        eo.fixedPhaseUi = cfg.tdSamplingPhaseUi;
+        // the largest level the linear link can reach, with room for the models' own overshoot
+        double reach = 0;
+        const std::size_t step = static_cast<std::size_t>(spb);
+        for (std::size_t i = res.pulse.mainIndex % step; i < res.pulse.samples.size(); i += step)
+            reach += std::abs(res.pulse.samples[i]);
+        eo.levelRange = 1.5 * std::max(reach, res.pulse.mainCursor());
+        TdEye eye(bits, eo);
+        ClockRecoveryStats cdr(res.bitTime);
+        Progress progress("time domain", cfg.bits, cfg.quiet, "bits");
+        // Block k's stimulus, transmitter, convolution, receiver and eye run in that order, and
+        // each stage takes its blocks in order. The model calls stay on this thread, since
+        // their console capture moves the process's standard output; the stimulus, the
+        // channel and the eye run on the worker, the convolution of block k while the
+        // receiver runs block k - 1. A block's slot is used again four blocks later, by when
+        // the worker has taken the eye of its last occupant (it runs tasks in order), so the
+        // memory stays bounded.
+        struct Slot {
+            std::vector<double> wave, clocks;
+            std::uint64_t first = 0, n = 0;
+            std::string rxParametersOut;
+        };
+        std::optional<std::int64_t> lockReport;
+        std::optional<std::uint64_t> droppedReport;
+        constexpr std::uint64_t kSlots = 4;
+        std::array<Slot, kSlots> slots;
+        const std::uint64_t blockBits = static_cast<std::uint64_t>(cfg.blockBits);
+        const std::uint64_t blocks = (cfg.bits + blockBits - 1) / blockBits;
+        std::vector<double> txClocks;
+        std::unique_ptr<WaveformExport> waveOut = openWaveformExport(cfg, ignore, dt);
+        OrderedWorker worker(cfg.pipelineTd);
+        // The slot's fields are set by the task too: until it runs, the eye of the slot's
+        // last occupant may still be reading them.
+        auto startStimulus = [&](std::uint64_t k) {
+            Slot& s = slots[k % kSlots];
+            const std::uint64_t first = k * blockBits;
+            const std::uint64_t n = std::min(blockBits, cfg.bits - first);
+            return worker.submit([&s, &stimulus, first, n] {
+                s.first = first;
+                s.n = n;
+                stimulus.next(n, s.wave);
+            });
+        };
+        std::uint64_t stimulusTicket = startStimulus(0), convolvedTicket = 0;
+        for (std::uint64_t k = 0; k <= blocks; ++k) {
+            std::uint64_t convolving = 0;
+            if (k < blocks) {
+                Slot& s = slots[k % kSlots];
+                worker.waitFor(stimulusTicket);
+                tx->getWave(s.wave, txClocks);
+                convolving = worker.submit([&s, &convolver] { convolver.process(s.wave); });
+                if (k + 1 < blocks) stimulusTicket = startStimulus(k + 1);
+            }
+            if (k > 0) {
+                Slot& s = slots[(k - 1) % kSlots];
+                worker.waitFor(convolvedTicket);
+                rx->getWave(s.wave, s.clocks);
+                s.rxParametersOut = rx->lastParametersOut();
+                worker.submit([&s, &eye, &cdr, &res, &lockReport, &droppedReport, &waveOut] {
+                    eye.addBlock(s.wave, s.clocks);
+                    if (waveOut) waveOut->addBlock(s.first, s.wave, s.clocks);
+                    cdr.add(s.clocks);
+                    std::vector<DfeTap> reported = dfeTapReport(s.rxParametersOut);
+                    if (!reported.empty())
+                        res.dfeTaps.push_back(DfeTapSnapshot{s.first + s.n, std::move(reported)});
+                    readClockReports(s.rxParametersOut, lockReport, droppedReport);
+                });
+                progress.update(s.first + s.n);
+            }
+            convolvedTicket = convolving;
+        }
+        worker.finish();
+        if (waveOut) {
+            waveOut->finish();
+            res.waveformRows = waveOut->rows();
+        }
+        progress.finish();
+        res.tdSeconds = progress.elapsedSeconds();
+        res.tdBits = cfg.bits;
+        res.tdIgnoreBits = ignore;
+        res.td = eye.finish();
+        if (res.td->clockTimes > 1) res.clock = cdr.finish();
+        res.rxLockBit = lockReport;
+        res.rxClockTimesDropped = droppedReport;
+        if (res.clock && lockReport) {
+            // the receiver's lock detector knows better than the period seen from outside
+            res.clock->lockFromReceiver = true;
+            res.clock->lockBit.reset();
+            res.clock->lockTime = 0;
+            if (*lockReport >= 0) {
+                res.clock->lockBit = static_cast<std::uint64_t>(*lockReport);
+                res.clock->lockTime = static_cast<double>(*lockReport) * res.bitTime;
+            }
+        }
+        if (droppedReport && *droppedReport > 0)
+            res.warnings.push_back("the receiver could not deliver " +
+                                   std::to_string(*droppedReport) +
+                                   " clock times (its clock_times_dropped): the eye sampled at "
+                                   "its clock times misses those bits");
+        if (spb < kMinTrustedSamplesPerBit)
+            res.warnings.push_back(
+                "the time-domain eye is sampled at " + std::to_string(spb) +
+                " samples per bit, too coarsely to trust (edges and sampling instants move by "
+                "whole samples): use --samples-per-bit " +
+                std::to_string(kMinTrustedSamplesPerBit) + " or more");
+        res.settling = checkSettling(*res.td, res.clock, cfg.bits, ignore);
+        if (!res.settling->settled) res.warnings.push_back(res.settling->warning);
+        res.tx.lastParametersOut = tx->lastParametersOut();
+        res.rx.lastParametersOut = rx->lastParametersOut();
+        res.tx.console = tx->console();
+        res.rx.console = rx->console();
+        if (probing) {
+            std::optional<std::optional<OutputRange>> range;
+            if (probe.valid()) range = probe.get();
+            res.rxOutputRange =
+                range ? *range
+                      : probeOutputRange(rxLib, res.txImpulse, dt, res.bitTime, probeParams, spb);
+        }
+        if (res.rxOutputRange) {
+            const double limit = std::min(res.rxOutputRange->high, -res.rxOutputRange->low);
+            res.rxOutputLimited = res.td->peakAbs >= kLimitShare * limit;
+            if (res.rxOutputLimited)
+                res.warnings.push_back(
+                    "the receiver's time-domain output reaches its amplitude limit (peak " +
+                    num(res.td->peakAbs * 1e3, 4) + " mV; its amplitude curves allow " +
+                    num(res.rxOutputRange->low * 1e3, 4) + " .. " +
+                    num(res.rxOutputRange->high * 1e3, 4) +
+                    " mV): the curves compress the waveform but are not applied to the "
+                    "impulse, so the time-domain eye (signal " +
+                    num(res.td->signalLevel * 1e3, 4) +
+                    " mV at the sampling point) and the statistical eye (main cursor " +
+                    num(res.pulse.mainCursor() * 1e3, 4) +
+                    " mV) differ. This is the model's "
+                    "behaviour");
+        }
+    }
+    if (cfg.frequencyResponse) {
+        // up to 1.5 times the bit rate: the band a bit's edges occupy, and a little beyond
+        const double fMax = std::min(0.5 / dt, 1.5 * cfg.bitRate);
+        res.frequency =
+            linkFrequencyResponse(res.channelImpulse, res.txImpulse, res.linkImpulse, dt, fMax,
+                                  kFrequencyPoints, res.txReturnsImpulse, res.rxReturnsImpulse);
+    }
+    collectModelWarnings(res.tx);
+    collectModelWarnings(res.rx);
+    return res;
+}
+
+}  // namespace amisim

@@ -27,7 +27,7 @@ std::vector<double> AdaptationStartTaps(const std::vector<int>& codes, int vgaBa
 }
 
 AdaptationDfe::AdaptationDfe(const DfeStageSetup& sweep, AdaptationDfeContext context)
-    : context_(std::move(context)) {
+    : sweepStage_(sweep), context_(std::move(context)) {
     sweep_ = SetupFor(sweep);
     dfe_.SetClockTimesOut(false);
 }
@@ -49,6 +49,10 @@ DfeSetup AdaptationDfe::SetupFor(const DfeStageSetup& stage) const {
     setup.cdrSel = context_.cdrSel;
     setup.clockOffset = context_.clockOffset;
     return setup;
+}
+
+std::unique_ptr<CandidateDfe> AdaptationDfe::NewLane() const {
+    return std::make_unique<AdaptationDfe>(sweepStage_, context_);
 }
 
 bool AdaptationDfe::Equalise(std::span<double> samples) {

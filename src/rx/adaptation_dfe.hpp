@@ -2,6 +2,7 @@
 // The DFE of the equaliser adaptation: the receiver's own DFE with its clock recovery, set up
 // for the adaptation's grid with the DFE map of the receiver's VGA bandwidth. It adapts on every
 // candidate of the sweep and, in the second stage, on the chosen setting, whose taps it reports.
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -30,6 +31,7 @@ class AdaptationDfe : public CandidateDfe, public DfeTrainer {
     AdaptationDfe(const DfeStageSetup& sweep, AdaptationDfeContext context);
 
     bool Equalise(std::span<double> samples) override;
+    std::unique_ptr<CandidateDfe> NewLane() const override;
     // Adapts on a copy of `equalised`; the taps are the first tapCount weights of the adaptive
     // filter and their codes.
     DfeStageResult Train(std::span<const double> equalised, const DfeStageSetup& setup) override;
@@ -37,6 +39,7 @@ class AdaptationDfe : public CandidateDfe, public DfeTrainer {
   private:
     DfeSetup SetupFor(const DfeStageSetup& stage) const;
 
+    DfeStageSetup sweepStage_;
     DfeSetup sweep_;
     AdaptationDfeContext context_;
     DecisionFeedbackEqualiser dfe_;

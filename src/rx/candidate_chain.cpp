@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/adaptation/candidate_lanes.hpp"
 #include "engine/stages/overlap_save_chain.hpp"
 
 namespace v10kx_ami_rx {
@@ -17,8 +18,21 @@ void GridBins(const StageResponse& stage, std::size_t fftSize, double sampleInte
 }
 
 PeriodicCandidateChain::PeriodicCandidateChain(CandidateStageSource& stages, double sampleInterval,
-                                               CandidateDfe* dfe)
-    : stages_(stages), sampleInterval_(sampleInterval), dfe_(dfe) {}
+                                               CandidateDfe* dfe, std::size_t lanes)
+    : stages_(stages),
+      sampleInterval_(sampleInterval),
+      dfe_(dfe),
+      lanes_(std::max<std::size_t>(lanes, 1)) {
+    // Each lane needs a DFE of its own.
+    if (dfe_ != nullptr && lanes_ > 1) {
+        for (std::size_t l = 1; l < lanes_; ++l) {
+            std::unique_ptr<CandidateDfe> lane = dfe_->NewLane();
+            if (!lane) break;
+            laneDfes_.push_back(std::move(lane));
+        }
+        lanes_ = laneDfes_.size() + 1;
+    }
+}
 
 PeriodicCandidateChain::~PeriodicCandidateChain() = default;
 
@@ -40,6 +54,7 @@ void PeriodicCandidateChain::PlanFor(std::size_t samples) {
     // Another grid: nothing worked out for the old one applies.
     plan_.reset();
     buffer_.reset();
+    laneBuffers_.clear();
     vgaStages_.clear();
     ctleStages_.clear();
     stimulusBins_.clear();
@@ -111,20 +126,21 @@ const PeriodicCandidateChain::GridStage& PeriodicCandidateChain::Vga(int vga) {
     return vgaStages_.emplace(vga, std::move(stage)).first->second;
 }
 
-void PeriodicCandidateChain::Evaluate(std::span<const double> stimulus,
-                                      const CandidateSetting& setting, DfeRun dfe,
-                                      std::vector<double>& processed) {
+void PeriodicCandidateChain::Prepare(std::span<const double> stimulus,
+                                     const CandidateSetting& setting) {
     if (stimulus.data() != stimulus_ || stimulus.size() != stimulusSize_) BeginStimulus(stimulus);
     RunCtle(setting.dc, setting.boost);
-    const GridStage& vga = Vga(setting.vga);
+}
 
-    RealFftBuffer& buffer = *buffer_;
+void PeriodicCandidateChain::RunVga(std::size_t lane, const GridStage& vga, DfeRun dfe,
+                                    std::vector<double>& processed) {
+    RealFftBuffer& buffer = lane == 0 ? *buffer_ : *laneBuffers_[lane - 1];
     MultiplySpectrum(ctleBins_.data(), vga.bins.data(), buffer.Bins(), buffer.BinCount(),
                      1.0 / static_cast<double>(n_));
     plan_->Inverse(buffer);
     processed.resize(stimulusSize_);
     if (vga.curve) {
-        vga.curve->Apply(buffer.Samples(), processed.data(), n_);
+        vga.curve->Map(buffer.Samples(), processed.data(), n_);
     } else {
         std::copy(buffer.Samples(), buffer.Samples() + n_, processed.begin());
     }
@@ -133,7 +149,40 @@ void PeriodicCandidateChain::Evaluate(std::span<const double> stimulus,
         std::copy(processed.begin(), processed.begin() + static_cast<std::ptrdiff_t>(n_),
                   processed.begin() + static_cast<std::ptrdiff_t>(at));
     }
-    if (dfe == DfeRun::Adapt && dfe_ != nullptr) dfe_->Equalise(processed);
+    CandidateDfe* equaliser = lane == 0 ? dfe_ : laneDfes_[lane - 1].get();
+    if (dfe == DfeRun::Adapt && equaliser != nullptr) equaliser->Equalise(processed);
+}
+
+void PeriodicCandidateChain::Evaluate(std::span<const double> stimulus,
+                                      const CandidateSetting& setting, DfeRun dfe,
+                                      std::vector<double>& processed) {
+    Prepare(stimulus, setting);
+    RunVga(0, Vga(setting.vga), dfe, processed);
+}
+
+void PeriodicCandidateChain::EvaluateEach(
+    std::span<const double> stimulus, std::span<const CandidateSetting> settings, DfeRun dfe,
+    std::span<std::vector<double>> processed,
+    const std::function<void(std::size_t, std::size_t)>& judge) {
+    if (settings.empty()) return;
+    Prepare(stimulus, settings[0]);
+    // What the lanes share is made before they start: the CTLE output above, the VGA stages
+    // and the lanes' buffers here.
+    std::vector<const GridStage*> vgas;
+    for (const CandidateSetting& s : settings) {
+        if (s.dc != settings[0].dc || s.boost != settings[0].boost) {
+            throw std::invalid_argument("candidates evaluated together share their CTLE setting");
+        }
+        vgas.push_back(&Vga(s.vga));
+    }
+    const std::size_t lanes = std::min(lanes_, settings.size());
+    while (laneBuffers_.size() + 1 < lanes) {
+        laneBuffers_.push_back(std::make_unique<RealFftBuffer>(n_));
+    }
+    RunInLanes(settings.size(), lanes, [&](std::size_t i, std::size_t lane) {
+        RunVga(lane, *vgas[i], dfe, processed[i]);
+        judge(i, lane);
+    });
 }
 
 }  // namespace v10kx_ami_rx

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "engine/adaptation/adaptation_interfaces.hpp"
-#include "engine/stages/amplitude_curve_stage.hpp"
 #include "engine/fft/real_fft_plan.hpp"
+#include "engine/stages/amplitude_curve_stage.hpp"
 #include "rx/stage_response.hpp"
 
 namespace v10kx_ami_rx {
@@ -52,6 +52,9 @@ class CandidateDfe {
     virtual ~CandidateDfe() = default;
     // False when no DFE can be set up; the samples are then left as they are.
     virtual bool Equalise(std::span<double> samples) = 0;
+    // Another DFE set up alike, for a candidate running on another thread at the same time;
+    // null when there can be only one.
+    virtual std::unique_ptr<CandidateDfe> NewLane() const { return nullptr; }
 };
 
 // The response of a stage at the bins k / (fftSize * sampleInterval), k = 0 .. fftSize/2, as
@@ -62,8 +65,11 @@ void GridBins(const StageResponse& stage, std::size_t fftSize, double sampleInte
 class PeriodicCandidateChain : public CandidateEvaluator {
   public:
     // Stimuli are sampled every `sampleInterval` seconds and hold an even number of samples.
-    // Without `dfe`, DfeRun::Adapt runs no DFE.
-    PeriodicCandidateChain(CandidateStageSource& stages, double sampleInterval, CandidateDfe* dfe);
+    // Without `dfe`, DfeRun::Adapt runs no DFE. Up to `lanes` VGA candidates of a CTLE setting
+    // run at once (EvaluateEach), each with its own buffer and DFE; the outputs are the same
+    // for any number.
+    PeriodicCandidateChain(CandidateStageSource& stages, double sampleInterval, CandidateDfe* dfe,
+                           std::size_t lanes = 1);
     ~PeriodicCandidateChain() override;
 
     // Makes the transforms of stimuli of `samples` samples ahead, so that the stimulus build
@@ -75,6 +81,10 @@ class PeriodicCandidateChain : public CandidateEvaluator {
     // raises for a setting it cannot supply.
     void Evaluate(std::span<const double> stimulus, const CandidateSetting& setting, DfeRun dfe,
                   std::vector<double>& processed) override;
+    void EvaluateEach(std::span<const double> stimulus, std::span<const CandidateSetting> settings,
+                      DfeRun dfe, std::span<std::vector<double>> processed,
+                      const std::function<void(std::size_t, std::size_t)>& judge) override;
+    std::size_t Lanes() const override { return lanes_; }
 
   private:
     struct GridStage {
@@ -84,10 +94,17 @@ class PeriodicCandidateChain : public CandidateEvaluator {
     void MakeGridStage(const ChainStage& stage, GridStage& out) const;
     void RunCtle(int dc, int boost);
     const GridStage& Vga(int vga);
+    // The VGA stage, its curve and the DFE on the CTLE output, with the buffer and DFE of `lane`.
+    void RunVga(std::size_t lane, const GridStage& vga, DfeRun dfe, std::vector<double>& processed);
+    void Prepare(std::span<const double> stimulus, const CandidateSetting& setting);
 
     CandidateStageSource& stages_;
     double sampleInterval_;
     CandidateDfe* dfe_;
+    std::size_t lanes_;
+    // Lanes beyond the first: their buffers and DFEs, made when first needed.
+    std::vector<std::unique_ptr<RealFftBuffer>> laneBuffers_;
+    std::vector<std::unique_ptr<CandidateDfe>> laneDfes_;
 
     std::size_t n_ = 0;  // the grid: samples of one period
     const double* stimulus_ = nullptr;

@@ -2,6 +2,7 @@
 // impulse response in, the adaptation run on the response database, the receiver's own chain
 // and DFE, and the chosen gains (and, with the DFE on, its adapted taps) back into the settings.
 #include "engine/adaptation/adaptation.hpp"
+#include "engine/adaptation/candidate_lanes.hpp"
 #include "rx/adaptation_candidates.hpp"
 #include "rx/adaptation_dfe.hpp"
 #include "rx/candidate_chain.hpp"
@@ -53,7 +54,10 @@ void UserModel::AutoAdaptEqualiser(RxSettings& settings, const RxLabels& labels,
     context.cdrSel = settings.cdrSel;
     context.clockOffset = TheReceiverProcessState().dfeConstant;
     AdaptationDfe dfeRunner(setup.dfe, context);
-    PeriodicCandidateChain chain(candidates, setup.grid.SampleInterval(), &dfeRunner);
+    const ThreadSetting threads = ModelThreadSetting();
+    msgLog += threads.warning;
+    PeriodicCandidateChain chain(candidates, setup.grid.SampleInterval(), &dfeRunner,
+                                 threads.threads);
     chain.PlanFor(kSweepBits * static_cast<std::size_t>(setup.grid.samplesPerBit));
 
     const AdaptResult result = Adapt(request, {candidates, chain, dfeRunner});

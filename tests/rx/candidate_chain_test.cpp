@@ -10,12 +10,14 @@
 #include <complex>
 #include <memory>
 #include <numbers>
+#include <stdexcept>
 #include <vector>
 
 #include "engine/adaptation/adaptation_sweep.hpp"
-#include "engine/stages/overlap_save_chain.hpp"
+#include "engine/adaptation/candidate_lanes.hpp"
 #include "engine/adaptation/stimulus_pattern.hpp"
 #include "engine/adaptation/stimulus_waveform.hpp"
+#include "engine/stages/overlap_save_chain.hpp"
 #include "rx/adaptation_dfe.hpp"
 #include "rx/filter_stage.hpp"
 
@@ -128,9 +130,11 @@ class LiteralChain : public CandidateEvaluator {
 };
 
 struct FastChain {
+    explicit FastChain(std::size_t lanes = 1)
+        : chain(stages, kGrid.SampleInterval(), &dfe, lanes) {}
     ToyStages stages;
     v10kx_ami_rx::AdaptationDfe dfe{DfeSetupOfGrid(), DfeContext()};
-    v10kx_ami_rx::PeriodicCandidateChain chain{stages, kGrid.SampleInterval(), &dfe};
+    v10kx_ami_rx::PeriodicCandidateChain chain;
 };
 
 // A lossy channel (one pole of 0.7 unit intervals), in 1/s.
@@ -215,6 +219,52 @@ TEST(CandidateChain, SweepsToTheRowsAndChoiceOfTheLiteralChain) {
     EXPECT_EQ(quick.winner.vga, slow.winner.vga);
     // The lossy channel is best served by more than the flat CTLE.
     EXPECT_GT(quick.winner.boost, 0);
+}
+
+TEST(CandidateChain, TheSweepDoesNotDependOnTheNumberOfThreads) {
+    SweepOptions options;
+    options.bits = kBits;
+    options.samplesPerBit = kSpb;
+    const CandidateGrid grid{{0, 1}, {0, 1, 2}, {0, 1, 2}};
+    options.configuredDcGain = 1;
+    FastChain one(1);
+    const SweepOutcome reference = RunSweep(one.chain, grid, Stimulus(), options);
+    ASSERT_TRUE(reference.ok) << reference.reason;
+    for (std::size_t lanes : {2, 3, 5}) {
+        FastChain many(lanes);
+        EXPECT_EQ(many.chain.Lanes(), lanes);
+        const SweepOutcome outcome = RunSweep(many.chain, grid, Stimulus(), options);
+        ASSERT_EQ(outcome.record.rows.size(), reference.record.rows.size());
+        for (std::size_t r = 0; r < outcome.record.rows.size(); ++r) {
+            const SweepRow& a = outcome.record.rows[r];
+            const SweepRow& b = reference.record.rows[r];
+            EXPECT_TRUE(a.dc == b.dc && a.bst == b.bst && a.vga == b.vga && a.dj == b.dj &&
+                        a.vheight == b.vheight)
+                << lanes << " lanes, row " << r;
+        }
+        EXPECT_EQ(outcome.winner.boost, reference.winner.boost);
+        EXPECT_EQ(outcome.winner.vga, reference.winner.vga);
+        EXPECT_EQ(outcome.processed, reference.processed) << lanes << " lanes";
+    }
+}
+
+TEST(CandidateChain, ThreadsFromTheEnvironmentStayWithinTheCores) {
+    EXPECT_EQ(ParseThreadSetting(nullptr, 8).threads, 8u);
+    EXPECT_EQ(ParseThreadSetting("1", 8).threads, 1u);
+    EXPECT_EQ(ParseThreadSetting("3", 8).threads, 3u);
+    EXPECT_EQ(ParseThreadSetting("64", 8).threads, 8u);
+    EXPECT_TRUE(ParseThreadSetting("64", 8).warning.empty());
+    for (const char* bad : {"0", "-2", "two", "", "2x"}) {
+        const ThreadSetting setting = ParseThreadSetting(bad, 4);
+        EXPECT_EQ(setting.threads, 4u) << bad;
+        EXPECT_NE(setting.warning.find("WARNING: V10KX_AMI_THREADS"), std::string::npos) << bad;
+    }
+    // A failing candidate fails the whole run, whichever lane it ran on.
+    EXPECT_THROW(RunInLanes(6, 3,
+                            [](std::size_t i, std::size_t) {
+                                if (i == 4) throw std::runtime_error("candidate 4");
+                            }),
+                 std::runtime_error);
 }
 
 TEST(CandidateChain, TwoPeriodsOfAStimulusAreOnePeriodTwice) {

@@ -5,9 +5,11 @@
 
 namespace {
 
-// Runs candidates with their VGA gain chosen by the VGA mode. Keeps two waveform buffers, so
-// the sweep reuses the same memory for every candidate: the cheapest VGA candidate's output
-// stays in `best` while the next one is evaluated into `current`.
+// Runs candidates with their VGA gain chosen by the VGA mode. The VGA candidates of a setting
+// run in waves of as many as the evaluator has lanes, each judged on the lane that made it; the
+// judgements are then offered in VGA order, so the choice does not depend on the lanes. The
+// buffers are reused from candidate to candidate: the cheapest VGA candidate's output stays in
+// `best` while the next waves are evaluated into `current`.
 class CandidateRunner {
   public:
     CandidateRunner(CandidateEvaluator& evaluator, std::span<const double> stimulus,
@@ -17,7 +19,12 @@ class CandidateRunner {
           stimulus_(stimulus),
           vgaMode_(vgaMode),
           vgaCount_(vgaCount),
-          selector_(vgaTarget, window) {}
+          selector_(vgaTarget, window) {
+        const std::size_t lanes = std::clamp<std::size_t>(evaluator.Lanes(), 1, vgaCount);
+        current_.resize(lanes);
+        judgements_.resize(lanes);
+        meters_.resize(lanes);
+    }
 
     // Evaluates (dc, boost) and returns the VGA index used; the waveform is Output().
     int Run(int dc, int boost, DfeRun dfe) {
@@ -26,10 +33,25 @@ class CandidateRunner {
             return vgaMode_.index;
         }
         selector_.Reset();
-        for (std::size_t g = 0; g < vgaCount_; ++g) {
-            const int vga = static_cast<int>(g);
-            evaluator_.Evaluate(stimulus_, {dc, boost, vga}, dfe, current_);
-            if (selector_.Offer(vga, current_)) std::swap(current_, best_);
+        const std::size_t wave = current_.size();
+        for (std::size_t first = 0; first < vgaCount_; first += wave) {
+            const std::size_t count = std::min(wave, vgaCount_ - first);
+            settings_.clear();
+            for (std::size_t g = first; g < first + count; ++g) {
+                settings_.push_back({dc, boost, static_cast<int>(g)});
+            }
+            evaluator_.EvaluateEach(
+                stimulus_, settings_, dfe, std::span<std::vector<double>>(current_.data(), count),
+                [this](std::size_t i, std::size_t lane) {
+                    judgements_[i] =
+                        JudgeVgaCandidate(meters_[lane % meters_.size()], selector_.Window(),
+                                          selector_.Target(), current_[i]);
+                });
+            for (std::size_t i = 0; i < count; ++i) {
+                if (selector_.Offer(static_cast<int>(first + i), judgements_[i])) {
+                    std::swap(current_[i], best_);
+                }
+            }
         }
         analysed_ = true;
         return selector_.Best();
@@ -56,7 +78,10 @@ class CandidateRunner {
     VgaModeDecision vgaMode_;
     std::size_t vgaCount_;
     VgaSelector selector_;
-    std::vector<double> current_;
+    std::vector<CandidateSetting> settings_;
+    std::vector<std::vector<double>> current_;  // one per lane
+    std::vector<VgaJudgement> judgements_;
+    std::vector<EyeMeter> meters_;
     std::vector<double> best_;
     bool analysed_ = false;  // the selector's best phases belong to best_
 };

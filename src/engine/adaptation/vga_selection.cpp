@@ -41,21 +41,34 @@ void VgaSelector::Reset() {
     bestPhases_ = {};
 }
 
-double VgaSelector::Cost(std::span<const double> waveform) {
-    const std::span<const double> samples = window_.Of(waveform);
-    lastPhases_ = meter_.AnalysePhases(samples, window_.samplesPerBit);
-    if (!lastPhases_.usable) return std::numeric_limits<double>::infinity();
+VgaJudgement JudgeVgaCandidate(EyeMeter& meter, const EyeWindow& window, double targetAmplitude,
+                               std::span<const double> waveform) {
+    VgaJudgement judgement;
+    const std::span<const double> samples = window.Of(waveform);
+    judgement.phases = meter.AnalysePhases(samples, window.samplesPerBit);
+    if (!judgement.phases.usable) {
+        judgement.cost = std::numeric_limits<double>::infinity();
+        return judgement;
+    }
     const double cost =
-        EyeMeter::LevelCost(samples, window_.samplesPerBit, lastPhases_.phase, target_);
-    return std::isnan(cost) ? std::numeric_limits<double>::infinity() : cost;
+        EyeMeter::LevelCost(samples, window.samplesPerBit, judgement.phases.phase, targetAmplitude);
+    judgement.cost = std::isnan(cost) ? std::numeric_limits<double>::infinity() : cost;
+    return judgement;
+}
+
+double VgaSelector::Cost(std::span<const double> waveform) {
+    return JudgeVgaCandidate(meter_, window_, target_, waveform).cost;
 }
 
 bool VgaSelector::Offer(int vgaIndex, std::span<const double> waveform) {
-    const double cost = Cost(waveform);
-    if (best_ >= 0 && !(cost < bestCost_)) return false;
+    return Offer(vgaIndex, JudgeVgaCandidate(meter_, window_, target_, waveform));
+}
+
+bool VgaSelector::Offer(int vgaIndex, const VgaJudgement& judgement) {
+    if (best_ >= 0 && !(judgement.cost < bestCost_)) return false;
     best_ = vgaIndex;
-    bestCost_ = cost;
-    bestPhases_ = lastPhases_;
+    bestCost_ = judgement.cost;
+    bestPhases_ = judgement.phases;
     return true;
 }
 

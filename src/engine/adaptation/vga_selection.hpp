@@ -29,6 +29,16 @@ struct VgaModeDecision {
 // below vgaCount); anything else chooses none.
 VgaModeDecision DecideVgaMode(const std::string& mode, std::size_t vgaCount);
 
+// The cost of one VGA candidate's waveform and the phase analysis it came from.
+struct VgaJudgement {
+    double cost = 0;
+    EyeMeter::PhaseAnalysis phases;
+};
+// The cost VgaSelector gives `waveform` (infinite when its window holds a non-finite sample),
+// with the caller's meter, so that candidates can be judged on several threads at once.
+VgaJudgement JudgeVgaCandidate(EyeMeter& meter, const EyeWindow& window, double targetAmplitude,
+                               std::span<const double> waveform);
+
 // Takes the processed waveform of each VGA candidate in turn and keeps the cheapest:
 // cost = sum over the samples at the sampling phase (found as the eye measurement finds it) of
 // (|sample| - target)^2. The first candidate wins ties; a waveform with a non-finite sample in the
@@ -40,6 +50,10 @@ class VgaSelector {
     void Reset();
     // True when this candidate is now the cheapest (the caller keeps its waveform then).
     bool Offer(int vgaIndex, std::span<const double> waveform);
+    // The same for a candidate judged already (by JudgeVgaCandidate with this target and window).
+    bool Offer(int vgaIndex, const VgaJudgement& judgement);
+    double Target() const { return target_; }
+    const EyeWindow& Window() const { return window_; }
     // -1 before the first offer.
     int Best() const { return best_; }
     double BestCost() const { return bestCost_; }
@@ -53,7 +67,6 @@ class VgaSelector {
     EyeMeter meter_;
     int best_ = -1;
     double bestCost_ = 0;
-    EyeMeter::PhaseAnalysis lastPhases_;
     EyeMeter::PhaseAnalysis bestPhases_;
 };
 

@@ -124,6 +124,16 @@ bool HaveAvx2() {
 }  // namespace
 
 void AmplitudeCurveStage::Apply(const double* in, double* out, std::size_t count) {
+    Evaluate(in, out, count, last_);
+}
+
+void AmplitudeCurveStage::Map(const double* in, double* out, std::size_t count) const {
+    std::size_t last = 0;
+    Evaluate(in, out, count, last);
+}
+
+void AmplitudeCurveStage::Evaluate(const double* in, double* out, std::size_t count,
+                                   std::size_t& last) const {
     if (x_.empty()) {
         if (in != out) std::copy(in, in + count, out);
         return;
@@ -135,8 +145,8 @@ void AmplitudeCurveStage::Apply(const double* in, double* out, std::size_t count
     if (!even_) {
         for (std::size_t i = 0; i < count; ++i) {
             const double v = in[i];
-            const std::size_t j = Interval(v, last_);
-            last_ = j;
+            const std::size_t j = Interval(v, last);
+            last = j;
             out[i] = y[j] + ((v - x[j]) / dx[j]) * dy[j];
         }
         return;

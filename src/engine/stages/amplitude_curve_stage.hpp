@@ -19,8 +19,13 @@ class AmplitudeCurveStage : public SignalStage {
     void Process(double* samples, std::size_t count) override;
     // The same from `in` into `out` (which may be `in`).
     void Apply(const double* in, double* out, std::size_t count);
+    // The same without touching the stage (its search starts afresh), so that several threads
+    // may use one stage at once; the samples come out the same.
+    void Map(const double* in, double* out, std::size_t count) const;
 
   private:
+    // Apply, searching from (and leaving in) `last` where the inputs are not evenly spaced.
+    void Evaluate(const double* in, double* out, std::size_t count, std::size_t& last) const;
     // The interval [x[j], x[j+1]] of v: the last j <= n-2 whose point v has reached (in the
     // table's direction), or 0 when there is none; searched for from `guess`.
     std::size_t Interval(double v, std::size_t guess) const;

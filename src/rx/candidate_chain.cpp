@@ -7,15 +7,9 @@
 
 #include "engine/adaptation/candidate_lanes.hpp"
 #include "engine/stages/overlap_save_chain.hpp"
+#include "rx/filter_stage.hpp"
 
 namespace v10kx_ami_rx {
-
-void GridBins(const StageResponse& stage, std::size_t fftSize, double sampleInterval,
-              std::vector<std::complex<double>>& bins) {
-    bins.resize(fftSize / 2 + 1);
-    StageSampler(stage).SampleGrid(1.0 / (static_cast<double>(fftSize) * sampleInterval),
-                                   bins.size(), bins.data());
-}
 
 PeriodicCandidateChain::PeriodicCandidateChain(CandidateStageSource& stages, double sampleInterval,
                                                CandidateDfe* dfe, std::size_t lanes)
@@ -37,7 +31,7 @@ PeriodicCandidateChain::PeriodicCandidateChain(CandidateStageSource& stages, dou
 PeriodicCandidateChain::~PeriodicCandidateChain() = default;
 
 void PeriodicCandidateChain::MakeGridStage(const ChainStage& stage, GridStage& out) const {
-    GridBins(stage.response, n_, sampleInterval_, out.bins);
+    StageBins(stage.response, n_, sampleInterval_, out.bins);
     out.curve = stage.curveIn.empty()
                     ? nullptr
                     : std::make_unique<AmplitudeCurveStage>(stage.curveIn, stage.curveOut);

@@ -57,11 +57,6 @@ class CandidateDfe {
     virtual std::unique_ptr<CandidateDfe> NewLane() const { return nullptr; }
 };
 
-// The response of a stage at the bins k / (fftSize * sampleInterval), k = 0 .. fftSize/2, as
-// the adaptation's chains use it (into `bins`, resized).
-void GridBins(const StageResponse& stage, std::size_t fftSize, double sampleInterval,
-              std::vector<std::complex<double>>& bins);
-
 class PeriodicCandidateChain : public CandidateEvaluator {
   public:
     // Stimuli are sampled every `sampleInterval` seconds and hold an even number of samples.

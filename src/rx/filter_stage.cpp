@@ -5,13 +5,17 @@
 
 namespace v10kx_ami_rx {
 
+void StageBins(const StageResponse& stage, std::size_t fftSize, double sampleInterval,
+               std::vector<std::complex<double>>& bins) {
+    bins.resize(fftSize / 2 + 1);
+    StageSampler(stage).SampleGrid(1.0 / (static_cast<double>(fftSize) * sampleInterval),
+                                   bins.size(), bins.data());
+}
+
 std::vector<std::complex<double>> StageBins(const StageResponse& stage, std::size_t fftSize,
                                             double sampleInterval) {
-    const StageSampler sample(stage);
-    const double spacing = 1.0 / (static_cast<double>(fftSize) * sampleInterval);
-    std::vector<std::complex<double>> bins(fftSize / 2 + 1);
-    for (std::size_t k = 0; k < bins.size(); ++k)
-        bins[k] = sample(static_cast<double>(k) * spacing);
+    std::vector<std::complex<double>> bins;
+    StageBins(stage, fftSize, sampleInterval, bins);
     return bins;
 }
 

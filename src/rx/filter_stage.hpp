@@ -11,9 +11,13 @@
 
 namespace v10kx_ami_rx {
 
-// The stage response at the bins k / (fftSize * sampleInterval), k = 0 .. fftSize/2.
+// The stage response at the bins k / (fftSize * sampleInterval), k = 0 .. fftSize/2: the one
+// way a stage reaches a transform grid, for the receiver's chain and the adaptation's
+// candidates alike. The second form reuses the storage of `bins` (resized).
 std::vector<std::complex<double>> StageBins(const StageResponse& stage, std::size_t fftSize,
                                             double sampleInterval);
+void StageBins(const StageResponse& stage, std::size_t fftSize, double sampleInterval,
+               std::vector<std::complex<double>>& bins);
 
 // The stage as a filter on the grid of `workspace`.
 std::unique_ptr<SpectrumStage> MakeFilterStage(const StageResponse& stage, double sampleInterval,

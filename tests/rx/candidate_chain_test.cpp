@@ -65,7 +65,12 @@ class ToyStages : public v10kx_ami_rx::CandidateStageSource {
         ChainStage first{PoleZeroStage(1.0 + 0.1 * dc, 5.0 * boost, 3e9, 20e-12), {}, {}};
         SaturatingCurve(0.8, first);
         ChainStage second{PoleZeroStage(1.0, 2.0, 8e9, 5e-12), {}, {}};
-        return {first, second};
+        if (!fourStages) return {first, second};
+        // As the high-gain family: four stages, each peaking a little, two of them saturating.
+        ChainStage third{PoleZeroStage(1.1, 1.0 + boost, 5e9, 3e-12), {}, {}};
+        SaturatingCurve(0.9, third);
+        ChainStage fourth{PoleZeroStage(0.9, 0.5 * boost, 10e9, 2e-12), {}, {}};
+        return {first, second, third, fourth};
     }
     ChainStage VgaStage(int vga) override {
         ++vgaLookups;
@@ -76,6 +81,7 @@ class ToyStages : public v10kx_ami_rx::CandidateStageSource {
     }
     int ctleLookups = 0;
     int vgaLookups = 0;
+    bool fourStages = false;
 };
 
 const CandidateGrid kCandidates{{0}, {0, 1, 2}, {0, 1, 2}};
@@ -192,9 +198,12 @@ TEST(CandidateChain, EveryCandidateAsTheLiteralChainGivesIt) {
     EXPECT_EQ(fast.stages.vgaLookups, 3);
 }
 
-TEST(CandidateChain, SweepsToTheRowsAndChoiceOfTheLiteralChain) {
+class CandidateChainFamily : public testing::TestWithParam<bool> {};
+
+TEST_P(CandidateChainFamily, SweepsToTheRowsAndChoiceOfTheLiteralChain) {
     FastChain fast;
     ToyStages literalStages;
+    fast.stages.fourStages = literalStages.fourStages = GetParam();
     LiteralChain literal(literalStages);
     SweepOptions options;
     options.bits = kBits;
@@ -221,6 +230,9 @@ TEST(CandidateChain, SweepsToTheRowsAndChoiceOfTheLiteralChain) {
     // The lossy channel is best served by more than the flat CTLE.
     EXPECT_GT(quick.winner.boost, 0);
 }
+
+// Two CTLE stages, and four as the high-gain family has.
+INSTANTIATE_TEST_SUITE_P(CandidateChain, CandidateChainFamily, testing::Bool());
 
 TEST(CandidateChain, TheSweepDoesNotDependOnTheNumberOfThreads) {
     SweepOptions options;

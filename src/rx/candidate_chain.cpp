@@ -169,7 +169,9 @@ void PeriodicCandidateChain::EvaluateEach(
         }
         vgas.push_back(&Vga(s.vga));
     }
-    const std::size_t lanes = std::min(lanes_, settings.size());
+    // The reference engine transforms through process-wide state: one lane only.
+    const std::size_t lanes =
+        plan_->Engine() == FftEngine::Fftw ? std::min(lanes_, settings.size()) : 1;
     while (laneBuffers_.size() + 1 < lanes) {
         laneBuffers_.push_back(std::make_unique<RealFftBuffer>(n_));
     }

@@ -280,7 +280,9 @@ OptimizeResult runOptimize(const LinkConfig& base, const std::vector<SweepAxis>&
     res.gridPoints = 1;
     for (const SweepAxis& a : axes) {
         sizes.push_back(a.values.size());
-        res.gridPoints *= a.values.size();
+        // saturates: a grid that large is only ever named, never run
+        const std::uint64_t n = a.values.size();
+        res.gridPoints = res.gridPoints > UINT64_MAX / n ? UINT64_MAX : res.gridPoints * n;
     }
     const PreparedChannel channel = prepareSweepChannel(base);
     std::map<std::vector<std::size_t>, std::size_t> where;  // code indices -> path entry

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "amisim/channel/analog_channel.hpp"
+#include "amisim/run/link_eye_mask.hpp"
 #include "amisim/run/link_sim.hpp"
 #include "amisim/report/output_folder.hpp"
 #include "amisim/host/param_listing.hpp"

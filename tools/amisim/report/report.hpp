@@ -22,9 +22,6 @@ struct RunInfo {
 // One line naming the channel, the bit rate and the settings given on the command line.
 std::string linkSubtitle(const LinkConfig& cfg, const LinkResult& res);
 
-// Every model warning, each prefixed with the model's root name.
-std::vector<std::string> modelWarnings(const LinkResult& res);
-
 // What each simulation mode includes, in a sentence each.
 std::string statisticalIncludes(const LinkResult& res);
 std::string timeDomainIncludes(const LinkResult& res);

@@ -161,7 +161,7 @@ PreparedChannel prepareChannel(const LinkConfig& cfg) {
         info.type = "lossy_line";
     } else {
         info.type = "touchstone";
-        data = readChannelFile(cfg, p.warnings);
+        data = readChannelFile(cfg.s4pFile, cfg.throughPorts, p.warnings);
         if (data.frequencies.size() < 2)
             throw TouchstoneError(cfg.s4pFile + ": at least two frequency points are needed");
         PortDetection det = detectPortOrder(data);
@@ -594,6 +594,13 @@ void measureFrequencyResponse(const LinkConfig& cfg, LinkResult& res) {
 }
 
 }  // namespace
+
+std::vector<std::string> modelWarnings(const LinkResult& res) {
+    std::vector<std::string> out;
+    for (const ModelRun* m : {&res.tx, &res.rx})
+        for (const std::string& w : m->warnings) out.push_back(m->rootName + ": " + w);
+    return out;
+}
 
 LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel) {
     validateConfig(cfg);

@@ -12,11 +12,13 @@
 #include <sstream>
 
 #include "amisim/channel/analog_channel.hpp"
+#include "amisim/run/link_eye_mask.hpp"
 #include "amisim/run/link_sim.hpp"
 #include "amisim/report/output_folder.hpp"
 #include "amisim/host/param_listing.hpp"
 #include "amisim/report/plots.hpp"
 #include "amisim/report/report.hpp"
+#include "amisim/run/optimizer.hpp"
 #include "amisim/run/sweep.hpp"
 #include "amisim/run/sweep_checks.hpp"
 #include "amisim/run/sweep_plan.hpp"
@@ -48,6 +50,8 @@ struct Options {
     std::vector<std::string> tx, rx, sweeps;
     std::string plan, merge, objective = "area";
     std::vector<std::string> runPoint;  // DIR K
+    std::string optimize;
+    std::vector<std::string> optimizeRanges;
     bool noTdJitter = false, strict = false, listParams = false, showMessages = false,
          quiet = false, noMarginWalk = false, idealEnds = false;
 };
@@ -144,6 +148,13 @@ void addOptions(CLI::App& app, Options& o) {
     app.add_option("--merge", o.merge,
                    "Report the sweep of the plan in DIR from the points done; exits 1 while any "
                    "is missing or failed");
+    app.add_option("--optimize", o.optimize,
+                   "Search the transmitter's integer settings tx.A,tx.B,... (e.g. "
+                   "tx.tap1,tx.ptap1) for the best statistical figure (--objective) with the "
+                   "receiver adapting: a coordinate search from the defaults over the .ami "
+                   "ranges, far fewer points than the grid; the link is then run at the best");
+    app.add_option("--optimize-range", o.optimizeRanges,
+                   "Limit a setting of --optimize to the codes NAME=A:B; repeat for each");
     app.add_option("--bits", o.bits, "Bits simulated in time-domain mode (default 100000)");
     app.add_option("--ignore-bits", o.ignoreBits,
                    "Bits left out of the time-domain eye (default: the models' Ignore_Bits, else "
@@ -323,6 +334,8 @@ struct RunSetup {
     LinkConfig cfg;
     std::vector<SweepAxis> axes;
     std::vector<std::string> sweepWarnings;  // about the axes themselves
+    std::vector<SweepAxis> optimizeAxes;     // the settings --optimize searches
+    std::vector<std::size_t> optimizeStart;  // code indices where the search starts
     SweepObjective objective = SweepObjective::Area;
     int jobs = 1;
     std::optional<EyeMask> mask;
@@ -346,6 +359,26 @@ RunSetup setUpRun(const CLI::App& app, Options& o) {
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what());
     }
+    if (!o.optimize.empty()) {
+        if (!o.sweeps.empty())
+            throw UsageError(
+                "--optimize searches the settings itself; it does not combine with "
+                "--sweep");
+        if (!o.plan.empty())
+            throw UsageError(
+                "--plan writes a sweep as jobs; --optimize chooses its points as "
+                "it goes and runs them here (--jobs N runs each step's at once)");
+        const AmiModelFile txFile = loadModelFile(s.cfg.files.txAmi);
+        const AmiModelFile rxFile = loadModelFile(s.cfg.files.rxAmi);
+        try {
+            s.optimizeAxes = parseOptimizeAxes(o.optimize, o.optimizeRanges, txFile, rxFile);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError(e.what());
+        }
+        s.optimizeStart = optimizeStart(s.optimizeAxes, s.cfg, txFile);
+    } else if (!o.optimizeRanges.empty()) {
+        throw UsageError("--optimize-range limits a setting of --optimize; there is no --optimize");
+    }
     if (!o.sweeps.empty()) {
         const AmiModelFile txFile = loadModelFile(s.cfg.files.txAmi);
         const AmiModelFile rxFile = loadModelFile(s.cfg.files.rxAmi);
@@ -368,7 +401,7 @@ RunSetup setUpRun(const CLI::App& app, Options& o) {
         } catch (const std::invalid_argument& e) {
             throw UsageError(e.what());
         }
-    } else if (!o.jobs.empty()) {
+    } else if (!o.jobs.empty() && o.optimize.empty()) {
         throw UsageError("--jobs runs sweep points in parallel; there is no --sweep");
     } else if (!o.plan.empty()) {
         throw UsageError("--plan writes a sweep as jobs; there is no --sweep");
@@ -391,9 +424,11 @@ void parseStored(CLI::App& app, const std::vector<std::string>& args) {
 // The run's report and summary: the full link (in the modes asked for) at the best sweep point
 // when there is one. Returns the exit status.
 int finishRun(const Options& o, RunSetup& s, const SweepResult* sw,
-              const std::vector<std::string>& commandLine, std::ostream& out, std::ostream& err) {
+              const std::vector<std::string>& commandLine, std::ostream& out, std::ostream& err,
+              const OptimizeResult* opt = nullptr) {
     LinkConfig cfg = s.cfg;
     if (sw && sw->best) cfg = withPointValues(cfg, s.axes, sw->points[*sw->best].values);
+    if (opt && opt->best) cfg = withPointValues(cfg, opt->axes, opt->path[*opt->best].point.values);
     LinkResult res = runLink(cfg);
     measureEndsEyeCost(cfg, res);
     if (cfg.marginWalk && res.stat && res.td) res.marginWalk = walkMargin(cfg, res);
@@ -403,11 +438,11 @@ int finishRun(const Options& o, RunSetup& s, const SweepResult* sw,
     const std::vector<std::string> pictures = writePictures(o.out, cfg, res, sw);
     releasePlotResources();
     const std::vector<std::string> csv = writeCsvFiles(o.out, cfg, res, sw);
-    RunInfo info{AMISIM_VERSION, commandLine, sw};
+    RunInfo info{AMISIM_VERSION, commandLine, sw, opt};
     const nlohmann::json report = makeReport(cfg, res, info, pictures, csv);
     writeTextFile(o.out, outfile::kReportJson, report.dump(2) + "\n");
     writeTextFile(o.out, outfile::kReportHtml, htmlReport(report, o.out));
-    printSummary(out, cfg, res, o.showMessages, sw);
+    printSummary(out, cfg, res, o.showMessages, sw, opt);
     out << "  report: " << (fs::path(o.out) / outfile::kReportJson).string() << ", "
         << (fs::path(o.out) / outfile::kReportHtml).string() << "\n";
     out.flush();
@@ -682,7 +717,14 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
             sweep->warnings.insert(sweep->warnings.begin(), s.sweepWarnings.begin(),
                                    s.sweepWarnings.end());
         }
-        return finishRun(o, s, sweep ? &*sweep : nullptr, commandLine, out, err);
+        std::optional<OptimizeResult> optimized;
+        if (!s.optimizeAxes.empty()) {
+            LinkConfig pointCfg = s.cfg;
+            pointCfg.waveformFile.clear();  // only the full run at the best point writes it
+            optimized = runOptimize(pointCfg, s.optimizeAxes, s.optimizeStart, s.jobs, s.objective);
+        }
+        return finishRun(o, s, sweep ? &*sweep : nullptr, commandLine, out, err,
+                         optimized ? &*optimized : nullptr);
     } catch (const std::bad_alloc&) {
         err << "amisim: error: out of memory: lower --bits, --samples-per-bit or --block-bits\n";
         return 1;

@@ -143,13 +143,13 @@ TEST(TouchstoneV2, LargerFilesNeedTheirThroughPairNamed) {
     cfg.s4pFile = eight;
     std::vector<std::string> warnings;
     try {
-        amisim::readChannelFile(cfg, warnings);
+        amisim::readChannelFile(cfg.s4pFile, cfg.throughPorts, warnings);
         FAIL() << "an 8-port file without --ports was taken";
     } catch (const TouchstoneError& e) {
         EXPECT_NE(std::string(e.what()).find("--ports a-b/c-d"), std::string::npos) << e.what();
     }
     cfg.throughPorts = std::array<int, 4>{1, 2, 3, 4};
-    amisim::readChannelFile(cfg, warnings);
+    amisim::readChannelFile(cfg.s4pFile, cfg.throughPorts, warnings);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_NE(warnings[0].find("ports 5, 6, 7, 8"), std::string::npos) << warnings[0];
     EXPECT_NE(warnings[0].find("aggressors"), std::string::npos);

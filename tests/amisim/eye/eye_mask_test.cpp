@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "amisim/report/waveform_export.hpp"
+#include "amisim/run/waveform_export.hpp"
 #include "test_support.hpp"
 
 namespace {

@@ -2,15 +2,19 @@
 // The Touchstone file of a link's channel: a four-port file as it is, or the through pair that
 // --ports names in a file of more ports.
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "amisim/run/link_sim.hpp"
+#include "amisim/channel/touchstone.hpp"
 
 namespace amisim {
 
-// Reads cfg.s4pFile; adds a warning naming the ports left out of a larger file.
-FourPortData readChannelFile(const LinkConfig& cfg, std::vector<std::string>& warnings);
+// Reads the Touchstone file `path`: a four-port as it is, or the through pair `throughPorts`
+// (input P, N, output P, N) of a larger file, with a warning naming the ports left out.
+FourPortData readChannelFile(const std::string& path,
+                             const std::optional<std::array<int, 4>>& throughPorts,
+                             std::vector<std::string>& warnings);
 
 std::string throughPortsText(const std::array<int, 4>& p);
 

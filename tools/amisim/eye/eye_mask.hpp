@@ -36,10 +36,4 @@ std::optional<MaskCheck> checkEyeMask(const EyeMask& mask, const std::vector<dou
 double openSpanCentre(const std::vector<double>& phaseUi, const std::vector<double>& half,
                       double samplingUi);
 
-struct LinkResult;
-
-// Checks `mask` against both eyes of `res` that exist, inner boundaries less the receiver's
-// sensitivity (as the eye heights are), and stores the checks in `res`.
-void checkLinkEyeMask(const EyeMask& mask, LinkResult& res);
-
 }  // namespace amisim

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "amisim/run/link_sim.hpp"
+#include "amisim/run/optimizer.hpp"
 #include "amisim/run/sweep.hpp"
 
 namespace amisim {
@@ -14,14 +15,12 @@ namespace amisim {
 struct RunInfo {
     std::string version;
     std::vector<std::string> commandLine;
-    const SweepResult* sweep = nullptr;  // set when the run swept parameters
+    const SweepResult* sweep = nullptr;        // set when the run swept parameters
+    const OptimizeResult* optimize = nullptr;  // set when the run searched the taps
 };
 
 // One line naming the channel, the bit rate and the settings given on the command line.
 std::string linkSubtitle(const LinkConfig& cfg, const LinkResult& res);
-
-// Every model warning, each prefixed with the model's root name.
-std::vector<std::string> modelWarnings(const LinkResult& res);
 
 // What each simulation mode includes, in a sentence each.
 std::string statisticalIncludes(const LinkResult& res);
@@ -44,6 +43,6 @@ nlohmann::json makeReport(const LinkConfig& cfg, const LinkResult& res, const Ru
 std::string htmlReport(const nlohmann::json& report, const std::string& outDir);
 
 void printSummary(std::ostream& os, const LinkConfig& cfg, const LinkResult& res, bool showMessages,
-                  const SweepResult* sweep);
+                  const SweepResult* sweep, const OptimizeResult* optimize = nullptr);
 
 }  // namespace amisim

@@ -10,6 +10,7 @@
 #include "amisim/report/margin_report.hpp"
 #include "amisim/report/output_folder.hpp"
 #include "amisim/report/report.hpp"
+#include "amisim/report/report_html_search.hpp"
 #include "amisim/report/report_html_sections.hpp"
 
 namespace amisim {
@@ -179,6 +180,17 @@ std::string htmlReport(const json& r, const std::string& outDir) {
             v += it.key() + "=" + it.value().get<std::string>() + " ";
         row("Best sweep point", v + number(best.value("eye_height", 0.0) * 1e3, "(%.2f mV)"));
     }
+    if (r.contains("optimize") && r["optimize"]["best_index"].is_number_integer() &&
+        r["optimize"]["best_index"].get<long long>() >= 0) {
+        const json& opt = r["optimize"];
+        const json& best = opt["path"][opt["best_index"].get<std::size_t>()];
+        row("Best optimiser point", htmlPointValues(opt["axes"], best) +
+                                        number(best.value("eye_height", 0.0) * 1e3, "(%.2f mV, ") +
+                                        number(best.value("eye_width", 0.0), "%.3f UI, ") +
+                                        std::to_string(opt.value("evaluations", 0)) + " of " +
+                                        std::to_string(opt.value("grid_points", std::uint64_t{0})) +
+                                        " grid points evaluated)");
+    }
     h << "</table>\n";
 
     h << marginWalkHtml(r);
@@ -194,30 +206,8 @@ std::string htmlReport(const json& r, const std::string& outDir) {
         h << "</ul>\n";
     }
 
-    if (r.contains("sweep")) {
-        const json& sw = r["sweep"];
-        h << "<h2>Sweep</h2>\n<table id=\"sweep\">\n<tr>";
-        for (const auto& a : sw["axes"])
-            h << "<th>" << htmlEscaped(a.value("name", std::string())) << "</th>";
-        h << "<th>eye height (mV)</th><th>eye width (UI)</th><th>note</th></tr>\n";
-        std::size_t shown = 0;
-        for (const auto& p : sw["points"]) {
-            if (++shown > 500) break;
-            h << "<tr>";
-            for (const auto& a : sw["axes"])
-                h << "<td>"
-                  << htmlEscaped(p["values"].value(a.value("name", std::string()), std::string()))
-                  << "</td>";
-            if (p.value("ok", false))
-                h << "<td>" << number(p.value("eye_height", 0.0) * 1e3, "%.2f") << "</td><td>"
-                  << number(p.value("eye_width", 0.0), "%.3f") << "</td><td></td>";
-            else
-                h << "<td>-</td><td>-</td><td>" << htmlEscaped(p.value("error", std::string()))
-                  << "</td>";
-            h << "</tr>\n";
-        }
-        h << "</table>\n";
-    }
+    h << htmlSweepSection(r);
+    h << htmlOptimizeSection(r);
 
     h << "<h2>Pictures</h2>\n";
     for (const auto& name : r.value("pictures", json::array())) {

@@ -35,6 +35,38 @@ nlohmann::json modelJson(const ModelRun& m) {
     return j;
 }
 
+nlohmann::json optimizeJson(const OptimizeResult& opt) {
+    nlohmann::json axes = nlohmann::json::array();
+    for (const SweepAxis& a : opt.axes) axes.push_back({{"name", a.name()}, {"values", a.values}});
+    nlohmann::json start = nlohmann::json::object();
+    for (std::size_t a = 0; a < opt.axes.size() && a < opt.start.size(); ++a)
+        start[opt.axes[a].name()] = opt.start[a];
+    nlohmann::json path = nlohmann::json::array();
+    for (const OptimizeEvaluation& e : opt.path) {
+        nlohmann::json j = sweepPointToJson(e.point, opt.axes);
+        j["figure"] = e.figure;
+        j["accepted"] = e.eligible;
+        j["visited"] = e.visited;
+        j["round"] = e.round;
+        path.push_back(j);
+    }
+    nlohmann::json j{{"axes", axes},
+                     {"start", start},
+                     {"method",
+                      "coordinate search: each setting in turn steps +-1 code while the figure "
+                      "improves; rounds repeat until none moves"},
+                     {"objective", objectiveName(opt.objective)},
+                     {"evaluations", opt.path.size()},
+                     {"grid_points", opt.gridPoints},
+                     {"rounds", opt.rounds},
+                     {"jobs", opt.jobs},
+                     {"seconds", opt.seconds},
+                     {"warnings", opt.warnings},
+                     {"path", path}};
+    j["best_index"] = opt.best ? nlohmann::json(*opt.best) : nlohmann::json();
+    return j;
+}
+
 nlohmann::json cursorsJson(const PulseResponse& p) {
     nlohmann::json list = nlohmann::json::array();
     for (const Cursor& c : pulseCursors(p))
@@ -141,6 +173,8 @@ nlohmann::json makeReport(const LinkConfig& cfg, const LinkResult& res, const Ru
     for (const std::string& w : modelWarnings(res)) all.push_back(w);
     if (info.sweep)
         for (const std::string& w : info.sweep->warnings) all.push_back(w);
+    if (info.optimize)
+        for (const std::string& w : info.optimize->warnings) all.push_back(w);
     j["warnings"] = all;
     j["amisim_warnings"] = res.warnings;
     j["model_warnings"] = {{"tx", res.tx.warnings}, {"rx", res.rx.warnings}};
@@ -283,6 +317,7 @@ nlohmann::json makeReport(const LinkConfig& cfg, const LinkResult& res, const Ru
     if (!cfg.waveformFile.empty())
         j["waveform"] = {{"file", cfg.waveformFile}, {"rows", res.waveformRows}};
     if (info.sweep) j["sweep"] = sweepJson(*info.sweep);
+    if (info.optimize) j["optimize"] = optimizeJson(*info.optimize);
     j["pictures"] = pictures;
     j["csv"] = csvFiles;
     return j;

@@ -31,13 +31,6 @@ std::string linkSubtitle(const LinkConfig& cfg, const LinkResult& res) {
     return os.str();
 }
 
-std::vector<std::string> modelWarnings(const LinkResult& res) {
-    std::vector<std::string> out;
-    for (const ModelRun* m : {&res.tx, &res.rx})
-        for (const std::string& w : m->warnings) out.push_back(m->rootName + ": " + w);
-    return out;
-}
-
 std::string statisticalIncludes(const LinkResult& res) {
     std::string s =
         "the channel impulse through both models' AMI_Init (linear: amplitude curves, DFE "

@@ -55,10 +55,43 @@ void printSweepTable(std::ostream& os, const SweepResult& sw) {
     }
 }
 
+void printOptimizePath(std::ostream& os, const OptimizeResult& opt) {
+    os << "  optimiser: " << opt.path.size() << " evaluations of the " << opt.gridPoints
+       << "-point grid in " << opt.rounds << " round" << (opt.rounds == 1 ? "" : "s") << " ("
+       << std::setprecision(1) << opt.seconds << " s, " << opt.jobs << " job"
+       << (opt.jobs == 1 ? "" : "s") << "), ranked by " << objectiveName(opt.objective) << "\n";
+    os << "     #  round";
+    for (const SweepAxis& a : opt.axes) os << " " << std::setw(12) << a.name();
+    os << "   height mV  width UI      figure\n";
+    for (std::size_t i = 0; i < opt.path.size(); ++i) {
+        const OptimizeEvaluation& e = opt.path[i];
+        os << "  " << std::setw(4) << i + 1 << " " << std::setw(6) << e.round;
+        for (const std::string& v : e.point.values) os << " " << std::setw(12) << v;
+        if (e.point.ok)
+            os << " " << std::setw(11) << std::setprecision(2) << e.point.eyeHeight * 1e3 << " "
+               << std::setw(9) << std::setprecision(3) << e.point.eyeWidth << " " << std::setw(11)
+               << std::setprecision(6) << e.figure;
+        else
+            os << "  failed: " << e.point.error;
+        if (e.point.ok && !e.eligible) os << "  (not accepted)";
+        os << (opt.best && *opt.best == i ? "  <- best"
+               : i == 0                   ? "  (start)"
+               : e.visited                ? "  (moved here)"
+                                          : "")
+           << "\n";
+    }
+    if (opt.best) {
+        os << "  best optimiser point:";
+        for (std::size_t a = 0; a < opt.axes.size(); ++a)
+            os << " " << opt.axes[a].name() << "=" << opt.path[*opt.best].point.values[a];
+        os << " (the link above is run there)\n";
+    }
+}
+
 }  // namespace
 
 void printSummary(std::ostream& os, const LinkConfig& cfg, const LinkResult& res, bool showMessages,
-                  const SweepResult* sweep) {
+                  const SweepResult* sweep, const OptimizeResult* optimize) {
     os << std::fixed;
     os << "amisim: " << res.tx.rootName << " -> channel -> " << res.rx.rootName << " at "
        << std::setprecision(4) << cfg.bitRate / 1e9 << " Gb/s, " << cfg.samplesPerBit
@@ -153,6 +186,7 @@ void printSummary(std::ostream& os, const LinkConfig& cfg, const LinkResult& res
         os << "\n";
     }
     if (sweep) printSweepTable(os, *sweep);
+    if (optimize) printOptimizePath(os, *optimize);
     for (const ModelRun* m : {&res.tx, &res.rx})
         if (m->paramsValid == false)
             os << "  " << m->rootName << " reports Params_Valid False: a setting was repaired\n";
@@ -161,6 +195,8 @@ void printSummary(std::ostream& os, const LinkConfig& cfg, const LinkResult& res
     for (const std::string& w : modelWarnings(res)) all.push_back(w);
     if (sweep)
         for (const std::string& w : sweep->warnings) all.push_back("amisim: " + w);
+    if (optimize)
+        for (const std::string& w : optimize->warnings) all.push_back("amisim: " + w);
     if (!all.empty()) {
         os << "  warnings (" << all.size() << "):\n";
         for (const std::string& w : all) os << "    " << w << "\n";

@@ -7,24 +7,24 @@
 #include <string>
 #include <vector>
 
-#include "amisim/host/ami_file.hpp"
-#include "amisim/host/amplitude_probe.hpp"
 #include "amisim/channel/analog_ends.hpp"
 #include "amisim/channel/channel.hpp"
 #include "amisim/channel/channel_checks.hpp"
+#include "amisim/channel/frequency_response.hpp"
+#include "amisim/channel/port_detection.hpp"
+#include "amisim/channel/touchstone.hpp"
 #include "amisim/eye/clock_recovery.hpp"
 #include "amisim/eye/eye_mask.hpp"
 #include "amisim/eye/eye_settling.hpp"
-#include "amisim/channel/frequency_response.hpp"
-#include "amisim/host/kit_files.hpp"
-#include "amisim/run/margin_walk.hpp"
-#include "amisim/host/model_messages.hpp"
-#include "amisim/channel/port_detection.hpp"
 #include "amisim/eye/stat_eye.hpp"
 #include "amisim/eye/stimulus.hpp"
 #include "amisim/eye/td_eye.hpp"
-#include "amisim/channel/touchstone.hpp"
-#include "amisim/report/waveform_export.hpp"
+#include "amisim/host/ami_file.hpp"
+#include "amisim/host/amplitude_probe.hpp"
+#include "amisim/host/kit_files.hpp"
+#include "amisim/host/model_messages.hpp"
+#include "amisim/run/margin_walk.hpp"
+#include "amisim/run/waveform_export.hpp"
 
 namespace amisim {
 
@@ -166,5 +166,8 @@ struct LinkResult {
 // same bit rate and samples per bit.
 LinkResult runLink(const LinkConfig& cfg);
 LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel);
+
+// Every model warning, each prefixed with the model's root name.
+std::vector<std::string> modelWarnings(const LinkResult& res);
 
 }  // namespace amisim

@@ -180,19 +180,20 @@ PreparedChannel prepareSweepChannel(const LinkConfig& base) {
     return prepareChannel(statBase);
 }
 
-void runSweepPoints(const LinkConfig& base, const std::vector<SweepAxis>& axes,
-                    const PreparedChannel& channel, const std::vector<std::size_t>& indices,
-                    int jobs, const std::function<void(std::size_t, const SweepPoint&)>& onPoint) {
+void runPointValues(const LinkConfig& base, const std::vector<SweepAxis>& axes,
+                    const PreparedChannel& channel,
+                    const std::vector<std::vector<std::string>>& points, int jobs,
+                    bool showProgress,
+                    const std::function<void(std::size_t, const SweepPoint&)>& onPoint) {
     if (jobs < 1 || jobs > kMaxJobs)
         throw std::invalid_argument("--jobs must lie within 1 .. " + std::to_string(kMaxJobs));
-    const auto grid = sweepGrid(axes);
     struct Running {
         std::size_t index;
         PointProcess proc;
     };
     std::vector<Running> running;
     std::size_t next = 0, done = 0;
-    Progress progress("sweep", indices.size(), base.quiet, "points");
+    Progress progress("sweep", points.size(), base.quiet || !showProgress, "points");
     auto stopAll = [&running] {
         for (Running& r : running) {
             kill(r.proc.pid, SIGKILL);
@@ -200,14 +201,10 @@ void runSweepPoints(const LinkConfig& base, const std::vector<SweepAxis>& axes,
         }
     };
     try {
-        while (next < indices.size() || !running.empty()) {
-            while (next < indices.size() && running.size() < static_cast<std::size_t>(jobs)) {
-                const std::size_t i = indices[next++];
-                if (i >= grid.size())
-                    throw std::invalid_argument("sweep point " + std::to_string(i) +
-                                                " is not in the grid of " +
-                                                std::to_string(grid.size()) + " points");
-                running.push_back(Running{i, startSweepPoint(base, axes, grid[i], channel)});
+        while (next < points.size() || !running.empty()) {
+            while (next < points.size() && running.size() < static_cast<std::size_t>(jobs)) {
+                const std::size_t i = next++;
+                running.push_back(Running{i, startSweepPoint(base, axes, points[i], channel)});
             }
             std::vector<pollfd> fds;
             for (const Running& r : running) fds.push_back(pollfd{r.proc.fd, POLLIN, 0});
@@ -230,6 +227,23 @@ void runSweepPoints(const LinkConfig& base, const std::vector<SweepAxis>& axes,
         throw;
     }
     progress.finish();
+}
+
+void runSweepPoints(const LinkConfig& base, const std::vector<SweepAxis>& axes,
+                    const PreparedChannel& channel, const std::vector<std::size_t>& indices,
+                    int jobs, const std::function<void(std::size_t, const SweepPoint&)>& onPoint) {
+    const auto grid = sweepGrid(axes);
+    std::vector<std::vector<std::string>> points;
+    points.reserve(indices.size());
+    for (const std::size_t i : indices) {
+        if (i >= grid.size())
+            throw std::invalid_argument("sweep point " + std::to_string(i) +
+                                        " is not in the grid of " + std::to_string(grid.size()) +
+                                        " points");
+        points.push_back(grid[i]);
+    }
+    runPointValues(base, axes, channel, points, jobs, true,
+                   [&](std::size_t k, const SweepPoint& p) { onPoint(indices[k], p); });
 }
 
 SweepResult runSweep(const LinkConfig& base, const std::vector<SweepAxis>& axes, int jobs,

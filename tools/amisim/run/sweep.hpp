@@ -45,6 +45,14 @@ void checkSweepValues(const SweepAxis& axis, const AmiModelFile& model);
 // Refuses two axes naming the same parameter of the same model.
 void checkDistinctAxes(const std::vector<SweepAxis>& axes);
 
+// Runs the given points (values per axis), `jobs` at a time (1 .. 64), each in a process of
+// its own; `onPoint` sees every point as it finishes with its position in `points`.
+void runPointValues(const LinkConfig& base, const std::vector<SweepAxis>& axes,
+                    const PreparedChannel& channel,
+                    const std::vector<std::vector<std::string>>& points, int jobs,
+                    bool showProgress,
+                    const std::function<void(std::size_t, const SweepPoint&)>& onPoint);
+
 // Runs the points `indices` of the grid, `jobs` at a time (1 .. 64), each in a process of its
 // own; `onPoint` sees every point as it finishes (in finishing order).
 void runSweepPoints(const LinkConfig& base, const std::vector<SweepAxis>& axes,
@@ -62,6 +70,10 @@ PreparedChannel prepareSweepChannel(const LinkConfig& base);
 // warning or invalid parameters; equal scores go to the point nearest the middle of the grid.
 // Also lists the sweep's warnings (failed, missing and warned points).
 void rankSweep(SweepResult& sweep);
+
+// A point that may be called best: it ran to an eye without a failure, a warning or invalid
+// parameters.
+bool sweepPointEligible(const SweepPoint& p);
 
 // The point's score by the objective (height in volts, width in UI, area in V*UI).
 double sweepScore(const SweepPoint& p, SweepObjective objective);

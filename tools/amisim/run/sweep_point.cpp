@@ -12,8 +12,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "amisim/report/report.hpp"
-
 namespace amisim {
 
 namespace {

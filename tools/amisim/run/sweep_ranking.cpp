@@ -35,12 +35,12 @@ double offCentre(const SweepResult& sw, std::size_t i) {
     return d;
 }
 
-bool eligible(const SweepPoint& p) {
+}  // namespace
+
+bool sweepPointEligible(const SweepPoint& p) {
     return p.ran && p.ok && p.warnings.empty() && p.modelWarnings == 0 &&
            p.paramsValid.value_or(true);
 }
-
-}  // namespace
 
 SweepObjective parseObjective(const std::string& text) {
     if (text == "area") return SweepObjective::Area;
@@ -101,7 +101,7 @@ void rankSweep(SweepResult& sw) {
                  (p.warnings.size() == 1 ? "" : "s") + ", the first: " + p.warnings.front());
         else if (p.modelWarnings > 0 || p.paramsValid == false)
             warn(pointName(sw, i) + ": the models found its settings invalid");
-        if (!eligible(p)) continue;
+        if (!sweepPointEligible(p)) continue;
         const double score = sweepScore(p, sw.objective);
         if (sw.objective == SweepObjective::Area && !(score > 0)) continue;
         const double off = offCentre(sw, i);

@@ -1,4 +1,4 @@
-#include "amisim/report/waveform_export.hpp"
+#include "amisim/run/waveform_export.hpp"
 
 #include <algorithm>
 #include <cmath>

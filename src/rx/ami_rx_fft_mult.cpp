@@ -5,8 +5,8 @@
 #include <new>
 #include <string>
 
-#include "engine/stages/amplitude_curve_stage.hpp"
 #include "engine/fft/fft_service.hpp"
+#include "engine/stages/amplitude_curve_stage.hpp"
 #include "engine/stages/partitioned_filter_stage.hpp"
 #include "framework/ts_exceptions.hpp"
 #include "rx/decision_stage.hpp"
@@ -23,8 +23,9 @@ constexpr double kDfeLevelStep = 0.01;
 }  // namespace
 
 AmiRxFFTMult::AmiRxFFTMult(long row_size, int aggressors, double sample_interval, double bit_time,
-                           const char* AMI_parameters_in)
-    : AmiModel(row_size, aggressors, sample_interval, bit_time, AMI_parameters_in) {
+                           const char* AMI_parameters_in, FftEngine fftEngine)
+    : AmiModel(row_size, aggressors, sample_interval, bit_time, AMI_parameters_in),
+      fftEngine_(fftEngine) {
     adaptDumpsAllowed = true;
 }
 
@@ -34,13 +35,18 @@ AmiRxFFTMult::~AmiRxFFTMult() {
 }
 
 void AmiRxFFTMult::Configure() {
+    Configure(configuringImpulse_ ? v10kx_ami_rx::FftLengthRule::PowerOfTwo
+                                  : v10kx_ami_rx::FftLengthRule::MixedRadix);
+}
+
+void AmiRxFFTMult::Configure(v10kx_ami_rx::FftLengthRule rule) {
     const double spb = bitTime / sampleInterval;
     const std::int64_t n = rowSize;
-    const bool mixedRadix = GetFftSelector() == kFftSelectorMixedRadix;
+    const bool mixedRadix = rule == v10kx_ami_rx::FftLengthRule::MixedRadix;
     // The length the rule gives waveform blocks, with the history the stage responses need and
     // room for what they ring ahead of time zero; the impulse follows the rule alone.
     const std::int64_t minHistory = mixedRadix && n > 0 ? HistoryNeeded() + LookAheadNeeded() : 0;
-    const std::int64_t size = v10kx_ami_rx::ChooseFftSize(n, spb, mixedRadix, minHistory);
+    const std::int64_t size = v10kx_ami_rx::ChooseFftSize(n, spb, rule, minHistory);
     if (debugOn) {
         const std::string text = Format("Nfft: %ld\n", static_cast<long>(size));
         msgLog += text;
@@ -65,7 +71,7 @@ void AmiRxFFTMult::ConfigureImpulse(std::int64_t size) {
     std::vector<const SpectrumStage*> filters;
     try {
         if (rowSize > 0 && !stageResponses.empty()) {
-            auto workspace = std::make_shared<FftWorkspace>(points);
+            auto workspace = std::make_shared<FftWorkspace>(points, fftEngine_);
             for (const StageResponse& response : stageResponses) {
                 stages.push_back(
                     v10kx_ami_rx::MakeFilterStage(response, sampleInterval, workspace));
@@ -85,7 +91,7 @@ void AmiRxFFTMult::BuildWaveformChain() {
     const std::vector<std::vector<double>> taps =
         v10kx_ami_rx::CascadeStageTaps(stageResponses, sampleInterval, bitTime / sampleInterval);
     for (std::size_t k = 0; k < stageResponses.size(); ++k) {
-        auto filter = std::make_unique<PartitionedFilterStage>(taps[k]);
+        auto filter = std::make_unique<PartitionedFilterStage>(taps[k], 0, fftEngine_);
         filters.push_back(filter.get());
         chain.Append(std::move(filter));
         if (!stageCurveIn[k].empty()) {
@@ -140,8 +146,6 @@ std::int64_t AmiRxFFTMult::LookAheadNeeded() {
 }
 
 void AmiRxFFTMult::Init(double* impulseMatrix, int impulseFlag) {
-    // The impulse is transformed once with the power-of-two engine and its length rule.
-    ScopedFftSelector radix2(kFftSelectorRadix2);
     const bool haveImpulse = impulseMatrix != nullptr && rowSize > 0;
 
     if (debugOn && haveImpulse) {
@@ -154,7 +158,15 @@ void AmiRxFFTMult::Init(double* impulseMatrix, int impulseFlag) {
         }
         WriteDebug(lines);
     }
-    AmiModel::Init();
+    // The base configures for the impulse, which takes the power-of-two length rule.
+    configuringImpulse_ = true;
+    try {
+        AmiModel::Init();
+    } catch (...) {
+        configuringImpulse_ = false;
+        throw;
+    }
+    configuringImpulse_ = false;
     lastInputSample = 0;
     lastOutputSample = 0;
     if (!haveImpulse) return;

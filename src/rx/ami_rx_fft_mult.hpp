@@ -19,6 +19,7 @@
 #include "engine/stages/signal_chain.hpp"
 #include "framework/ami_model.hpp"
 #include "rx/dfe.hpp"
+#include "rx/fft_size.hpp"
 #include "rx/stage_response.hpp"
 
 class AmiRxFFTMult : public AmiModel {
@@ -26,8 +27,10 @@ class AmiRxFFTMult : public AmiModel {
     using StagePoint = v10kx_ami_rx::StagePoint;
     using StageResponse = v10kx_ami_rx::StageResponse;
 
+    // `fftEngine`: the engine of the stages' transforms (the reference engine in the tests that
+    // compare the two).
     AmiRxFFTMult(long row_size, int aggressors, double sample_interval, double bit_time,
-                 const char* AMI_parameters_in);
+                 const char* AMI_parameters_in, FftEngine fftEngine = FftEngine::Fftw);
     ~AmiRxFFTMult() override;
 
     using AmiModel::Init;
@@ -35,8 +38,11 @@ class AmiRxFFTMult : public AmiModel {
     // writes the DFE taps into it and reports them.
     void Init(double* impulseMatrix, int impulseFlag);
     std::int32_t GetWave(double* wave, long wave_size, double* clock_times) override;
-    // FFT length and the filter stages on its grid for rowSize samples.
+    // FFT length and the filter stages on its grid for rowSize samples: called by the base's
+    // Init for the impulse (power-of-two rule) and by its GetWave when the block length
+    // changes (mixed-radix rule).
     void Configure() override;
+    void Configure(v10kx_ami_rx::FftLengthRule rule);
 
     // A stage response at frequency f >= 0: linear in magnitude and phase between points,
     // falling as 1/f with the phase slope of the last intervals above the last point.
@@ -82,6 +88,8 @@ class AmiRxFFTMult : public AmiModel {
     // The DFE's taps into the equalised impulse in blockBuffer_, and their report.
     void WriteDfeIntoImpulse();
 
+    FftEngine fftEngine_;
+    bool configuringImpulse_ = false;  // within Init's configuration
     // The impulse's stages on its grid.
     std::vector<std::unique_ptr<SpectrumStage>> impulseStages_;
     std::vector<const SpectrumStage*> filterStages_;

@@ -9,8 +9,10 @@ namespace v10kx_ami_rx {
 
 class UserModel : public AmiRxFFTMult {
   public:
+    // `fftEngine`: see AmiRxFFTMult (the C interface always runs FFTW).
     UserModel(double* impulse_matrix, long row_size, int aggressors, double sample_interval,
-              double bit_time, const char* AMI_parameters_in);
+              double bit_time, const char* AMI_parameters_in,
+              FftEngine fftEngine = FftEngine::Fftw);
 
   private:
     // Integer parameter read one by one; `fallback` when missing or not an integer.

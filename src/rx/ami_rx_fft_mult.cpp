@@ -35,8 +35,11 @@ AmiRxFFTMult::~AmiRxFFTMult() {
 }
 
 void AmiRxFFTMult::Configure() {
-    Configure(configuringImpulse_ ? v10kx_ami_rx::FftLengthRule::PowerOfTwo
-                                  : v10kx_ami_rx::FftLengthRule::MixedRadix);
+    if (configuringImpulse_) {
+        Configure(v10kx_ami_rx::FftLengthRule::PowerOfTwo);
+    } else {
+        ConfigureForBlocks();
+    }
 }
 
 void AmiRxFFTMult::Configure(v10kx_ami_rx::FftLengthRule rule) {
@@ -59,8 +62,21 @@ void AmiRxFFTMult::Configure(v10kx_ami_rx::FftLengthRule rule) {
     }
     fftSize = static_cast<std::int32_t>(size);
     padSize = static_cast<std::int32_t>(size - n);
-    prevFftSize = fftSize;
-    binSpacing = 1.0 / (static_cast<double>(size) * sampleInterval);
+}
+
+void AmiRxFFTMult::ConfigureForBlocks() {
+    if (ConfiguredForWaveform()) return;
+    // A block as long as the impulse takes the length rule again only where the impulse's grid
+    // leaves less history than the stage responses need; a block of a new length, or one after
+    // a failed reconfiguration, always does.
+    const bool impulseGridServes =
+        fftSize > 0 && static_cast<std::int64_t>(padSize) + rowSize == fftSize &&
+        (stageResponses.empty() || padSize >= HistoryNeeded() + LookAheadNeeded());
+    if (impulseGridServes) {
+        ConfigureWaveform();
+    } else {
+        Configure(v10kx_ami_rx::FftLengthRule::MixedRadix);
+    }
 }
 
 void AmiRxFFTMult::ConfigureImpulse(std::int64_t size) {
@@ -98,8 +114,14 @@ void AmiRxFFTMult::BuildWaveformChain() {
             chain.Append(std::make_unique<AmplitudeCurveStage>(stageCurveIn[k], stageCurveOut[k]));
         }
     }
-    if (dfe) chain.Append(std::make_unique<DecisionStage>(*this));
+    DecisionStage* decision = nullptr;
+    if (dfe) {
+        auto stage = std::make_unique<DecisionStage>(*this);
+        decision = stage.get();
+        chain.Append(std::move(stage));
+    }
     chain_ = std::move(chain);
+    decisionStage_ = decision;
     waveformFilters_ = std::move(filters);
     chainBuilt_ = true;
 }
@@ -173,8 +195,7 @@ void AmiRxFFTMult::Init(double* impulseMatrix, int impulseFlag) {
 
     // Work on a copy so that a failure leaves the simulator's impulse response untouched.
     blockBuffer_.assign(impulseMatrix, impulseMatrix + rowSize);
-    std::vector<double> clockTimes;
-    FilterBlock(blockBuffer_.data(), impulseFlag != 0, clockTimes);
+    FilterBlock(blockBuffer_.data(), impulseFlag != 0);
 
     if (dfe) WriteDfeIntoImpulse();
     std::copy(blockBuffer_.begin(), blockBuffer_.end(), impulseMatrix);
@@ -235,22 +256,25 @@ void AmiRxFFTMult::WriteDfeIntoImpulse() {
 
 void AmiRxFFTMult::ReportTaps(const std::vector<double>& weights, const std::vector<int>& codes) {
     const std::size_t close = paramsOut.rfind(')');
-    reportCut = close == std::string::npos ? paramsOut.size() : close;
-    paramsOut.resize(reportCut);
+    paramsOut.resize(close == std::string::npos ? paramsOut.size() : close);
     const std::size_t count = std::min(weights.size(), codes.size());
     for (std::size_t k = 0; k < count; ++k) {
         paramsOut += Format(" (tap_%d %d %f)", static_cast<int>(k + 1), codes[k], weights[k]);
     }
 }
 
-void AmiRxFFTMult::FilterBlock(double* samples, bool impulse, std::vector<double>& clockTimes) {
-    clockTimes.clear();
+void AmiRxFFTMult::FilterBlock(double* samples, bool impulse) {
     if (rowSize <= 0) return;
     if (impulse) {
         FilterImpulse(samples);
     } else {
-        FilterWaveform(samples, clockTimes);
+        FilterWaveform(samples);
     }
+}
+
+const std::vector<double>& AmiRxFFTMult::BlockClockTimes() const {
+    static const std::vector<double> none;
+    return decisionStage_ ? decisionStage_->ClockTimes() : none;
 }
 
 void AmiRxFFTMult::FilterImpulse(double* samples) {

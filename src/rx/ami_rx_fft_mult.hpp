@@ -50,26 +50,30 @@ class AmiRxFFTMult : public AmiModel {
 
   protected:
     // Filters the first rowSize samples of `samples` in place. Impulse path: the linear cascade
-    // on a zero history. Waveform path: the whole chain, which fills `clockTimes`.
-    void FilterBlock(double* samples, bool impulse, std::vector<double>& clockTimes);
+    // on a zero history. Waveform path: the whole chain, whose decision stage keeps the block's
+    // clock times (BlockClockTimes).
+    void FilterBlock(double* samples, bool impulse);
+    // The clock times the last waveform block found; empty without a decision stage.
+    const std::vector<double>& BlockClockTimes() const;
 
     std::vector<StageResponse> stageResponses;
     std::vector<std::vector<double>> stageCurveIn;  // empty: the stage has no amplitude curve
     std::vector<std::vector<double>> stageCurveOut;
     std::int32_t fftSize = 0;
-    std::int32_t prevFftSize = 0;
     std::int32_t padSize = 0;
-    double binSpacing = 0;
     double lastInputSample = 0;
     double lastOutputSample = 0;
     std::unique_ptr<DFE> dfe;
-    std::size_t reportCut = 0;
 
   private:
     class DecisionStage;
 
     // The waveform chain is set up for blocks of rowSize samples.
     bool ConfiguredForWaveform() const { return waveformRowSize_ == rowSize; }
+    // The one place that decides how the chain is set up for a block of rowSize samples: not
+    // at all when it already is; without a new FFT length where the impulse's grid leaves the
+    // history the stage responses need; otherwise by the mixed-radix length rule.
+    void ConfigureForBlocks();
     // The stage cascade on the impulse's grid of `size` points.
     void ConfigureImpulse(std::int64_t size);
     // The waveform chain for blocks of rowSize samples (built on first use, then kept with its
@@ -82,8 +86,8 @@ class AmiRxFFTMult : public AmiModel {
     std::int64_t HistoryNeeded();
     std::int64_t LookAheadNeeded();
     void FilterImpulse(double* samples);
-    void FilterWaveform(double* samples, std::vector<double>& clockTimes);
-    void RunDecisionStep(double* samples, std::vector<double>& clockTimes);
+    void FilterWaveform(double* samples);
+    void RunDecisionStep(double* samples, DFE::BlockResult& result);
     void ReportTaps(const std::vector<double>& weights, const std::vector<int>& codes);
     // The DFE's taps into the equalised impulse in blockBuffer_, and their report.
     void WriteDfeIntoImpulse();
@@ -97,15 +101,11 @@ class AmiRxFFTMult : public AmiModel {
     SignalChain chain_;
     bool chainBuilt_ = false;
     std::vector<PartitionedFilterStage*> waveformFilters_;
+    DecisionStage* decisionStage_ = nullptr;  // the chain's last stage, when there is a DFE
     std::int64_t waveformRowSize_ = -1;
-    std::vector<double> clockTimes_;  // filled by the decision stage
     std::int64_t historyNeeded_ = -1;
     std::int64_t lookAheadNeeded_ = -1;
     std::vector<double> blockBuffer_;  // the block being processed, committed only on success
-    // The clock times of the last waveform block; swapped with clockTimes_ every block, so that
-    // both keep their capacity instead of growing afresh.
-    std::vector<double> blockClockTimes_;
-    DFE::BlockResult decisionResult_;  // the decision stage's lists, kept from block to block
     std::vector<double> reportWeights_;
     std::vector<int> reportCodes_;
 };

@@ -105,7 +105,7 @@ UserModel::UserModel(double* impulse_matrix, long row_size, int aggressors, doub
     AssembleStages(settings, ctle, vga);
     ReleaseResponseCache();
 
-    SetUpDecisionFeedback(settings, labels, impulse_matrix);
+    SetUpDecisionFeedback(settings, labels);
 
     paramsOut += ")\n";
     AmiRxFFTMult::Init(impulse_matrix, 1);

@@ -9,6 +9,13 @@
 #include "ami_tree.hpp"
 #include "conv_filt.hpp"
 
+// Which instructions the tap filter's sums run on. Automatic: AVX where the processor has it,
+// SSE2 otherwise (x86-64), the scalar sum on other processors. All give the same bits; choosing
+// one lets the tests check each against the dense filter on any machine that can run it. A
+// variant the machine cannot run falls back to Automatic.
+enum class TapKernel { Automatic, Scalar, Sse2, Avx };
+bool TapKernelAvailable(TapKernel kernel);
+
 class AmiTx {
   public:
     // Parses the parameter string; a parse failure (EFailedParse) leaves the constructor.
@@ -37,4 +44,5 @@ class AmiTx {
     double secondFilterCorner = 0;
     double outputScale = 1;
     std::int64_t samplesPerBit = 0;
+    TapKernel tapKernel = TapKernel::Automatic;
 };

@@ -49,7 +49,9 @@ SparseTaps NonZeroTaps(const std::vector<double>& b) {
 // The sums below run on vector registers: two samples at a time with SSE2, four with AVX where
 // the processor has it. All give the same bits as the sample-by-sample sum: the vector
 // instructions round every product and every sum exactly as the scalar ones do (no fused
-// multiply-adds), and each output's terms are added in the same order.
+// multiply-adds), and each output's terms are added in the same order. The scalar sum is the
+// variant of other processors; each variant can be chosen (TapKernel), so that the tests check
+// every one of them against the dense filter on any machine that can run it.
 bool HaveAvx() {
 #if defined(__x86_64__)
     static const bool avx = __builtin_cpu_supports("avx");
@@ -57,6 +59,37 @@ bool HaveAvx() {
 #else
     return false;
 #endif
+}
+
+// The variant a run uses: the one asked for where the machine has it, the best it has otherwise.
+TapKernel ResolveKernel(TapKernel kernel) {
+#if defined(__x86_64__)
+    if (kernel == TapKernel::Scalar || kernel == TapKernel::Sse2) return kernel;
+    return HaveAvx() ? TapKernel::Avx : TapKernel::Sse2;
+#else
+    (void)kernel;
+    return TapKernel::Scalar;
+#endif
+}
+
+bool AnyNegativeZeroScalar(const double* x, std::ptrdiff_t n) {
+    bool any = false;
+    for (std::ptrdiff_t i = 0; i < n; ++i) any |= x[i] == 0.0 && std::signbit(x[i]);
+    return any;
+}
+
+template <std::size_t K>
+std::ptrdiff_t SumDownScalar(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
+                             const std::ptrdiff_t* delay, const double* weight, double scale,
+                             bool keepPlusZero) {
+    for (; hi - 1 >= lo; --hi) {
+        const std::ptrdiff_t i = hi - 1;
+        double s = weight[0] * x[i - delay[0]];
+        for (std::size_t t = 1; t < K; ++t) s += weight[t] * x[i - delay[t]];
+        if (s == 0.0 && (!keepPlusZero || std::signbit(s))) return hi;
+        x[i] = s * scale;
+    }
+    return hi;
 }
 
 #if defined(__x86_64__)
@@ -95,10 +128,6 @@ bool AnyNegativeZeroSse2(const double* x, std::ptrdiff_t n) {
     bool any = _mm_movemask_pd(found) != 0;
     for (; i < n; ++i) any |= x[i] == 0.0 && std::signbit(x[i]);
     return any;
-}
-
-bool AnyNegativeZero(const double* x, std::ptrdiff_t n) {
-    return HaveAvx() ? AnyNegativeZeroAvx(x, n) : AnyNegativeZeroSse2(x, n);
 }
 
 // Tap sums from the top of [lo, hi) down, in place: x[i] <- scale * sum over t of weight[t] *
@@ -223,41 +252,38 @@ std::ptrdiff_t SumDownSse2(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi,
                         : SumDownSse2With<K, true>(x, lo, hi, delay, weight, scale, keepPlusZero);
 }
 
-template <std::size_t K>
-std::ptrdiff_t SumDown(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi, const std::ptrdiff_t* delay,
-                       const double* weight, double scale, bool keepPlusZero) {
-    return HaveAvx() ? SumDownAvx<K>(x, lo, hi, delay, weight, scale, keepPlusZero)
-                     : SumDownSse2<K>(x, lo, hi, delay, weight, scale, keepPlusZero);
-}
-
-#else
-
-bool AnyNegativeZero(const double* x, std::ptrdiff_t n) {
-    bool any = false;
-    for (std::ptrdiff_t i = 0; i < n; ++i) any |= x[i] == 0.0 && std::signbit(x[i]);
-    return any;
-}
-
-template <std::size_t K>
-std::ptrdiff_t SumDown(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi, const std::ptrdiff_t* delay,
-                       const double* weight, double scale, bool keepPlusZero) {
-    for (; hi - 1 >= lo; --hi) {
-        const std::ptrdiff_t i = hi - 1;
-        double s = weight[0] * x[i - delay[0]];
-        for (std::size_t t = 1; t < K; ++t) s += weight[t] * x[i - delay[t]];
-        if (s == 0.0 && (!keepPlusZero || std::signbit(s))) return hi;
-        x[i] = s * scale;
-    }
-    return hi;
-}
-
 #endif
+
+// `kernel` is resolved (ResolveKernel).
+bool AnyNegativeZero(const double* x, std::ptrdiff_t n, TapKernel kernel) {
+#if defined(__x86_64__)
+    if (kernel == TapKernel::Avx) return AnyNegativeZeroAvx(x, n);
+    if (kernel == TapKernel::Sse2) return AnyNegativeZeroSse2(x, n);
+#endif
+    (void)kernel;
+    return AnyNegativeZeroScalar(x, n);
+}
+
+template <std::size_t K>
+std::ptrdiff_t SumDown(double* x, std::ptrdiff_t lo, std::ptrdiff_t hi, const std::ptrdiff_t* delay,
+                       const double* weight, double scale, bool keepPlusZero, TapKernel kernel) {
+#if defined(__x86_64__)
+    if (kernel == TapKernel::Avx)
+        return SumDownAvx<K>(x, lo, hi, delay, weight, scale, keepPlusZero);
+    if (kernel == TapKernel::Sse2) {
+        return SumDownSse2<K>(x, lo, hi, delay, weight, scale, keepPlusZero);
+    }
+#endif
+    (void)kernel;
+    return SumDownScalar<K>(x, lo, hi, delay, weight, scale, keepPlusZero);
+}
 
 // One pass of the tap filter over a block, in place.
 class TapFilterRun {
   public:
-    TapFilterRun(ConvFilt& filter, double* wave, std::ptrdiff_t n)
-        : b_(filter.Numerator()),
+    TapFilterRun(ConvFilt& filter, double* wave, std::ptrdiff_t n, TapKernel kernel)
+        : kernel_(ResolveKernel(kernel)),
+          b_(filter.Numerator()),
           w_(filter.State()),
           taps_(NonZeroTaps(b_)),
           wave_(wave),
@@ -271,7 +297,7 @@ class TapFilterRun {
         // samples below it (SettleBelow). A look through the whole of every block took a sixth
         // of the time of a call.
         const std::ptrdiff_t tail = std::max<std::ptrdiff_t>(0, n_ - length_);
-        if (AnyNegativeZero(wave_ + tail, n_ - tail)) RebuildInternalZeros(n_);
+        if (AnyNegativeZero(wave_ + tail, n_ - tail, kernel_)) RebuildInternalZeros(n_);
         std::vector<double> next(static_cast<std::size_t>(length_));
         for (std::ptrdiff_t k = 0; k < length_; ++k) next[k] = Internal(n_ - 1 - k);
 
@@ -327,7 +353,7 @@ class TapFilterRun {
     bool SettleBelow(std::ptrdiff_t i) {
         if (settled_) return false;
         settled_ = true;
-        if (!AnyNegativeZero(wave_, i + 1)) return false;
+        if (!AnyNegativeZero(wave_, i + 1, kernel_)) return false;
         RebuildInternalZeros(i + 1);
         return true;
     }
@@ -373,7 +399,8 @@ class TapFilterRun {
 
         // The copy is taken after the samples it holds are rebuilt, so that its zero outputs
         // need no further look.
-        if (!settled_ && AnyNegativeZero(wave_, firstFull)) RebuildInternalZeros(firstFull);
+        if (!settled_ && AnyNegativeZero(wave_, firstFull, kernel_))
+            RebuildInternalZeros(firstFull);
         const std::ptrdiff_t history = length_ - 1;
         std::vector<double> head(static_cast<std::size_t>(history + firstFull));
         for (std::ptrdiff_t j = 0; j < history; ++j) head[j] = w_[history - 1 - j];
@@ -395,7 +422,8 @@ class TapFilterRun {
             return s;
         };
         for (; hi > lo; --hi) {
-            hi = SumDown<K>(x, lo, hi, delay.data(), weight.data(), scale, settled_ || !inBlock);
+            hi = SumDown<K>(x, lo, hi, delay.data(), weight.data(), scale, settled_ || !inBlock,
+                            kernel_);
             if (hi <= lo) break;
             const std::ptrdiff_t i = hi - 1;
             double s = sum(i);
@@ -407,6 +435,7 @@ class TapFilterRun {
         }
     }
 
+    const TapKernel kernel_;
     const std::vector<double>& b_;
     std::vector<double>& w_;
     const SparseTaps taps_;
@@ -417,6 +446,14 @@ class TapFilterRun {
 };
 
 }  // namespace
+
+bool TapKernelAvailable(TapKernel kernel) {
+#if defined(__x86_64__)
+    return kernel != TapKernel::Avx || HaveAvx();
+#else
+    return kernel == TapKernel::Automatic || kernel == TapKernel::Scalar;
+#endif
+}
 
 void AmiTx::Init(double* impulse_matrix, long row_size, int /*aggressors*/, double sample_interval,
                  double /*bit_time*/) {
@@ -442,7 +479,7 @@ std::int32_t AmiTx::GetWave(double* wave, long wave_size, double* clock_times) {
     if (!firFilter || !wave || wave_size <= 0) return 1;
 
     const bool lowPass = secondFilterCorner != 0;
-    TapFilterRun(*firFilter, wave, wave_size).Run(lowPass ? 1.0 : outputScale);
+    TapFilterRun(*firFilter, wave, wave_size, tapKernel).Run(lowPass ? 1.0 : outputScale);
     if (lowPass) {
         for (long i = 0; i < wave_size; ++i) wave[i] = secondFilter->Filter(wave[i]) * outputScale;
     }

@@ -5,8 +5,8 @@
 #include <new>
 #include <string>
 
-#include "engine/stages/amplitude_curve_stage.hpp"
 #include "engine/fft/fft_service.hpp"
+#include "engine/stages/amplitude_curve_stage.hpp"
 #include "engine/stages/partitioned_filter_stage.hpp"
 #include "framework/ts_exceptions.hpp"
 #include "rx/decision_stage.hpp"
@@ -23,8 +23,9 @@ constexpr double kDfeLevelStep = 0.01;
 }  // namespace
 
 AmiRxFFTMult::AmiRxFFTMult(long row_size, int aggressors, double sample_interval, double bit_time,
-                           const char* AMI_parameters_in)
-    : AmiModel(row_size, aggressors, sample_interval, bit_time, AMI_parameters_in) {
+                           const char* AMI_parameters_in, FftEngine fftEngine)
+    : AmiModel(row_size, aggressors, sample_interval, bit_time, AMI_parameters_in),
+      fftEngine_(fftEngine) {
     adaptDumpsAllowed = true;
 }
 
@@ -34,13 +35,21 @@ AmiRxFFTMult::~AmiRxFFTMult() {
 }
 
 void AmiRxFFTMult::Configure() {
+    if (configuringImpulse_) {
+        Configure(v10kx_ami_rx::FftLengthRule::PowerOfTwo);
+    } else {
+        ConfigureForBlocks();
+    }
+}
+
+void AmiRxFFTMult::Configure(v10kx_ami_rx::FftLengthRule rule) {
     const double spb = bitTime / sampleInterval;
     const std::int64_t n = rowSize;
-    const bool mixedRadix = GetFftSelector() == kFftSelectorMixedRadix;
+    const bool mixedRadix = rule == v10kx_ami_rx::FftLengthRule::MixedRadix;
     // The length the rule gives waveform blocks, with the history the stage responses need and
     // room for what they ring ahead of time zero; the impulse follows the rule alone.
     const std::int64_t minHistory = mixedRadix && n > 0 ? HistoryNeeded() + LookAheadNeeded() : 0;
-    const std::int64_t size = v10kx_ami_rx::ChooseFftSize(n, spb, mixedRadix, minHistory);
+    const std::int64_t size = v10kx_ami_rx::ChooseFftSize(n, spb, rule, minHistory);
     if (debugOn) {
         const std::string text = Format("Nfft: %ld\n", static_cast<long>(size));
         msgLog += text;
@@ -53,8 +62,21 @@ void AmiRxFFTMult::Configure() {
     }
     fftSize = static_cast<std::int32_t>(size);
     padSize = static_cast<std::int32_t>(size - n);
-    prevFftSize = fftSize;
-    binSpacing = 1.0 / (static_cast<double>(size) * sampleInterval);
+}
+
+void AmiRxFFTMult::ConfigureForBlocks() {
+    if (ConfiguredForWaveform()) return;
+    // A block as long as the impulse takes the length rule again only where the impulse's grid
+    // leaves less history than the stage responses need; a block of a new length, or one after
+    // a failed reconfiguration, always does.
+    const bool impulseGridServes =
+        fftSize > 0 && static_cast<std::int64_t>(padSize) + rowSize == fftSize &&
+        (stageResponses.empty() || padSize >= HistoryNeeded() + LookAheadNeeded());
+    if (impulseGridServes) {
+        ConfigureWaveform();
+    } else {
+        Configure(v10kx_ami_rx::FftLengthRule::MixedRadix);
+    }
 }
 
 void AmiRxFFTMult::ConfigureImpulse(std::int64_t size) {
@@ -65,7 +87,7 @@ void AmiRxFFTMult::ConfigureImpulse(std::int64_t size) {
     std::vector<const SpectrumStage*> filters;
     try {
         if (rowSize > 0 && !stageResponses.empty()) {
-            auto workspace = std::make_shared<FftWorkspace>(points);
+            auto workspace = std::make_shared<FftWorkspace>(points, fftEngine_);
             for (const StageResponse& response : stageResponses) {
                 stages.push_back(
                     v10kx_ami_rx::MakeFilterStage(response, sampleInterval, workspace));
@@ -85,15 +107,21 @@ void AmiRxFFTMult::BuildWaveformChain() {
     const std::vector<std::vector<double>> taps =
         v10kx_ami_rx::CascadeStageTaps(stageResponses, sampleInterval, bitTime / sampleInterval);
     for (std::size_t k = 0; k < stageResponses.size(); ++k) {
-        auto filter = std::make_unique<PartitionedFilterStage>(taps[k]);
+        auto filter = std::make_unique<PartitionedFilterStage>(taps[k], 0, fftEngine_);
         filters.push_back(filter.get());
         chain.Append(std::move(filter));
         if (!stageCurveIn[k].empty()) {
             chain.Append(std::make_unique<AmplitudeCurveStage>(stageCurveIn[k], stageCurveOut[k]));
         }
     }
-    if (dfe) chain.Append(std::make_unique<DecisionStage>(*this));
+    DecisionStage* decision = nullptr;
+    if (dfe) {
+        auto stage = std::make_unique<DecisionStage>(*this);
+        decision = stage.get();
+        chain.Append(std::move(stage));
+    }
     chain_ = std::move(chain);
+    decisionStage_ = decision;
     waveformFilters_ = std::move(filters);
     chainBuilt_ = true;
 }
@@ -140,8 +168,6 @@ std::int64_t AmiRxFFTMult::LookAheadNeeded() {
 }
 
 void AmiRxFFTMult::Init(double* impulseMatrix, int impulseFlag) {
-    // The impulse is transformed once with the power-of-two engine and its length rule.
-    ScopedFftSelector radix2(kFftSelectorRadix2);
     const bool haveImpulse = impulseMatrix != nullptr && rowSize > 0;
 
     if (debugOn && haveImpulse) {
@@ -154,15 +180,22 @@ void AmiRxFFTMult::Init(double* impulseMatrix, int impulseFlag) {
         }
         WriteDebug(lines);
     }
-    AmiModel::Init();
+    // The base configures for the impulse, which takes the power-of-two length rule.
+    configuringImpulse_ = true;
+    try {
+        AmiModel::Init();
+    } catch (...) {
+        configuringImpulse_ = false;
+        throw;
+    }
+    configuringImpulse_ = false;
     lastInputSample = 0;
     lastOutputSample = 0;
     if (!haveImpulse) return;
 
     // Work on a copy so that a failure leaves the simulator's impulse response untouched.
     blockBuffer_.assign(impulseMatrix, impulseMatrix + rowSize);
-    std::vector<double> clockTimes;
-    FilterBlock(blockBuffer_.data(), impulseFlag != 0, clockTimes);
+    FilterBlock(blockBuffer_.data(), impulseFlag != 0);
 
     if (dfe) WriteDfeIntoImpulse();
     std::copy(blockBuffer_.begin(), blockBuffer_.end(), impulseMatrix);
@@ -223,22 +256,25 @@ void AmiRxFFTMult::WriteDfeIntoImpulse() {
 
 void AmiRxFFTMult::ReportTaps(const std::vector<double>& weights, const std::vector<int>& codes) {
     const std::size_t close = paramsOut.rfind(')');
-    reportCut = close == std::string::npos ? paramsOut.size() : close;
-    paramsOut.resize(reportCut);
+    paramsOut.resize(close == std::string::npos ? paramsOut.size() : close);
     const std::size_t count = std::min(weights.size(), codes.size());
     for (std::size_t k = 0; k < count; ++k) {
         paramsOut += Format(" (tap_%d %d %f)", static_cast<int>(k + 1), codes[k], weights[k]);
     }
 }
 
-void AmiRxFFTMult::FilterBlock(double* samples, bool impulse, std::vector<double>& clockTimes) {
-    clockTimes.clear();
+void AmiRxFFTMult::FilterBlock(double* samples, bool impulse) {
     if (rowSize <= 0) return;
     if (impulse) {
         FilterImpulse(samples);
     } else {
-        FilterWaveform(samples, clockTimes);
+        FilterWaveform(samples);
     }
+}
+
+const std::vector<double>& AmiRxFFTMult::BlockClockTimes() const {
+    static const std::vector<double> none;
+    return decisionStage_ ? decisionStage_->ClockTimes() : none;
 }
 
 void AmiRxFFTMult::FilterImpulse(double* samples) {

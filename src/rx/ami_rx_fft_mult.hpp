@@ -19,6 +19,7 @@
 #include "engine/stages/signal_chain.hpp"
 #include "framework/ami_model.hpp"
 #include "rx/dfe.hpp"
+#include "rx/fft_size.hpp"
 #include "rx/stage_response.hpp"
 
 class AmiRxFFTMult : public AmiModel {
@@ -26,8 +27,10 @@ class AmiRxFFTMult : public AmiModel {
     using StagePoint = v10kx_ami_rx::StagePoint;
     using StageResponse = v10kx_ami_rx::StageResponse;
 
+    // `fftEngine`: the engine of the stages' transforms (the reference engine in the tests that
+    // compare the two).
     AmiRxFFTMult(long row_size, int aggressors, double sample_interval, double bit_time,
-                 const char* AMI_parameters_in);
+                 const char* AMI_parameters_in, FftEngine fftEngine = FftEngine::Fftw);
     ~AmiRxFFTMult() override;
 
     using AmiModel::Init;
@@ -35,8 +38,11 @@ class AmiRxFFTMult : public AmiModel {
     // writes the DFE taps into it and reports them.
     void Init(double* impulseMatrix, int impulseFlag);
     std::int32_t GetWave(double* wave, long wave_size, double* clock_times) override;
-    // FFT length and the filter stages on its grid for rowSize samples.
+    // FFT length and the filter stages on its grid for rowSize samples: called by the base's
+    // Init for the impulse (power-of-two rule) and by its GetWave when the block length
+    // changes (mixed-radix rule).
     void Configure() override;
+    void Configure(v10kx_ami_rx::FftLengthRule rule);
 
     // A stage response at frequency f >= 0: linear in magnitude and phase between points,
     // falling as 1/f with the phase slope of the last intervals above the last point.
@@ -44,26 +50,30 @@ class AmiRxFFTMult : public AmiModel {
 
   protected:
     // Filters the first rowSize samples of `samples` in place. Impulse path: the linear cascade
-    // on a zero history. Waveform path: the whole chain, which fills `clockTimes`.
-    void FilterBlock(double* samples, bool impulse, std::vector<double>& clockTimes);
+    // on a zero history. Waveform path: the whole chain, whose decision stage keeps the block's
+    // clock times (BlockClockTimes).
+    void FilterBlock(double* samples, bool impulse);
+    // The clock times the last waveform block found; empty without a decision stage.
+    const std::vector<double>& BlockClockTimes() const;
 
     std::vector<StageResponse> stageResponses;
     std::vector<std::vector<double>> stageCurveIn;  // empty: the stage has no amplitude curve
     std::vector<std::vector<double>> stageCurveOut;
     std::int32_t fftSize = 0;
-    std::int32_t prevFftSize = 0;
     std::int32_t padSize = 0;
-    double binSpacing = 0;
     double lastInputSample = 0;
     double lastOutputSample = 0;
     std::unique_ptr<DFE> dfe;
-    std::size_t reportCut = 0;
 
   private:
     class DecisionStage;
 
     // The waveform chain is set up for blocks of rowSize samples.
     bool ConfiguredForWaveform() const { return waveformRowSize_ == rowSize; }
+    // The one place that decides how the chain is set up for a block of rowSize samples: not
+    // at all when it already is; without a new FFT length where the impulse's grid leaves the
+    // history the stage responses need; otherwise by the mixed-radix length rule.
+    void ConfigureForBlocks();
     // The stage cascade on the impulse's grid of `size` points.
     void ConfigureImpulse(std::int64_t size);
     // The waveform chain for blocks of rowSize samples (built on first use, then kept with its
@@ -76,12 +86,14 @@ class AmiRxFFTMult : public AmiModel {
     std::int64_t HistoryNeeded();
     std::int64_t LookAheadNeeded();
     void FilterImpulse(double* samples);
-    void FilterWaveform(double* samples, std::vector<double>& clockTimes);
-    void RunDecisionStep(double* samples, std::vector<double>& clockTimes);
+    void FilterWaveform(double* samples);
+    void RunDecisionStep(double* samples, DFE::BlockResult& result);
     void ReportTaps(const std::vector<double>& weights, const std::vector<int>& codes);
     // The DFE's taps into the equalised impulse in blockBuffer_, and their report.
     void WriteDfeIntoImpulse();
 
+    FftEngine fftEngine_;
+    bool configuringImpulse_ = false;  // within Init's configuration
     // The impulse's stages on its grid.
     std::vector<std::unique_ptr<SpectrumStage>> impulseStages_;
     std::vector<const SpectrumStage*> filterStages_;
@@ -89,15 +101,11 @@ class AmiRxFFTMult : public AmiModel {
     SignalChain chain_;
     bool chainBuilt_ = false;
     std::vector<PartitionedFilterStage*> waveformFilters_;
+    DecisionStage* decisionStage_ = nullptr;  // the chain's last stage, when there is a DFE
     std::int64_t waveformRowSize_ = -1;
-    std::vector<double> clockTimes_;  // filled by the decision stage
     std::int64_t historyNeeded_ = -1;
     std::int64_t lookAheadNeeded_ = -1;
     std::vector<double> blockBuffer_;  // the block being processed, committed only on success
-    // The clock times of the last waveform block; swapped with clockTimes_ every block, so that
-    // both keep their capacity instead of growing afresh.
-    std::vector<double> blockClockTimes_;
-    DFE::BlockResult decisionResult_;  // the decision stage's lists, kept from block to block
     std::vector<double> reportWeights_;
     std::vector<int> reportCodes_;
 };

@@ -22,8 +22,7 @@ void ReportFailedSetup() {
 
 }  // namespace
 
-void UserModel::SetUpDecisionFeedback(const RxSettings& settings, const RxLabels& labels,
-                                      const double* impulse) {
+void UserModel::SetUpDecisionFeedback(const RxSettings& settings, const RxLabels& labels) {
     const double bitRate = 1.0 / bitTime;
     DfeSetup setup;
     setup.sampleInterval = sampleInterval;
@@ -61,18 +60,10 @@ void UserModel::SetUpDecisionFeedback(const RxSettings& settings, const RxLabels
         setup.adaptedWeights = adaptedTapWeights_;
         setup.adaptedCodes = adaptedTapCodes_;
         setup.adaptedDataLevel = adaptedDataLevel_;
-        bool anyWeight = false;
         for (std::size_t k = 0; k < p.codes.size() && k < setup.limits.size(); ++k) {
-            const double w = DfeCodeToWeight(p.codes[k], setup.limits.upperLimit[k],
-                                             setup.limits.lowerLimit[k], setup.limits.codeSpan[k]);
-            setup.initialWeights.push_back(w);
-            anyWeight = anyWeight || w != 0;
-        }
-        if (settings.dfeMode == 1 || (settings.dfeMode == 2 && anyWeight)) {
-            setup.impulseSumKnown = true;
-            for (std::int32_t i = 0; impulse != nullptr && i < rowSize; ++i) {
-                setup.impulseSum += impulse[i];
-            }
+            setup.initialWeights.push_back(DfeCodeToWeight(p.codes[k], setup.limits.upperLimit[k],
+                                                           setup.limits.lowerLimit[k],
+                                                           setup.limits.codeSpan[k]));
         }
     } else if (settings.cdrSel == 0) {
         WriteDebug("Setting up CDR...");

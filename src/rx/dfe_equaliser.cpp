@@ -80,8 +80,6 @@ int DecisionFeedbackEqualiser::Setup(const DfeSetup& setup) {
     adaptedWeights_ = setup.adaptedWeights;
     adaptedCodes_ = setup.adaptedCodes;
     adaptedDataLevel_ = setup.adaptedDataLevel;
-    impulseSumKnown_ = setup.impulseSumKnown;
-    impulseSum_ = setup.impulseSum;
     learnWhenLocked_ = setup.learnWhenLocked;
     // The clock needs at least a sample per bit to find anything to lock to; with less it
     // would run many events per sample for nothing.

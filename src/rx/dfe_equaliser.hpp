@@ -34,8 +34,6 @@ struct DfeSetup {
     double clockOffset = 2.5;  // samples
     bool active = true;        // false: clock recovery only, samples pass unchanged
     double levelStep = 0.01;   // V
-    bool impulseSumKnown = false;
-    double impulseSum = 0;
     DfeScaleMode scaleMode = DfeScaleMode::Peak;
     // True: the taps learn only while the clock recovery follows the data (locked, or its
     // phase detector's votes balanced over the last window with transitions enough). False:
@@ -96,8 +94,6 @@ class DecisionFeedbackEqualiser : public DFE {
     double DataLevel() const { return dataLevel_; }
     double AdaptationGain() const { return gain_; }
     std::uint64_t DecidedBits() const { return bitCount_; }
-    bool ImpulseSumKnown() const { return impulseSumKnown_; }
-    double ImpulseSum() const { return impulseSum_; }
     const CdrLoop* ClockRecovery() const { return cdr_.get(); }
 
   private:
@@ -123,8 +119,6 @@ class DecisionFeedbackEqualiser : public DFE {
     double adaptedDataLevel_ = 0;
     std::vector<std::vector<double>> codeTables_;
     DfeScaleMode scaleMode_ = DfeScaleMode::Peak;
-    bool impulseSumKnown_ = false;
-    double impulseSum_ = 0;
 
     std::unique_ptr<AdaptFilt> filter_;
     std::unique_ptr<ConvFilt> smoother_;       // feedback into the decided samples

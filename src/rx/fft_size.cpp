@@ -17,10 +17,11 @@ std::int64_t PowerOfTwoRule(std::int64_t n) {
 
 }  // namespace
 
-std::int64_t ChooseFftSize(std::int64_t n, double samplesPerBit, bool mixedRadix,
+std::int64_t ChooseFftSize(std::int64_t n, double samplesPerBit, FftLengthRule rule,
                            std::int64_t minHistory) {
     std::int64_t size = PowerOfTwoRule(n);
-    if (mixedRadix && static_cast<double>(n) / samplesPerBit > kLongBlockBits) {
+    if (rule == FftLengthRule::MixedRadix &&
+        static_cast<double>(n) / samplesPerBit > kLongBlockBits) {
         std::int64_t s = 3;
         while (s < n) s *= 2;
         if (!(kMinHistoryBits * samplesPerBit > static_cast<double>(s - n))) size = s;

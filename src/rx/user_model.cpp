@@ -42,8 +42,8 @@ void CheckInitArguments(const double* impulse_matrix, long row_size, double samp
 }  // namespace
 
 UserModel::UserModel(double* impulse_matrix, long row_size, int aggressors, double sample_interval,
-                     double bit_time, const char* AMI_parameters_in)
-    : AmiRxFFTMult(row_size, aggressors, sample_interval, bit_time, AMI_parameters_in) {
+                     double bit_time, const char* AMI_parameters_in, FftEngine fftEngine)
+    : AmiRxFFTMult(row_size, aggressors, sample_interval, bit_time, AMI_parameters_in, fftEngine) {
     CheckInitArguments(impulse_matrix, row_size, sample_interval, bit_time);
 
     // Identity.
@@ -105,7 +105,7 @@ UserModel::UserModel(double* impulse_matrix, long row_size, int aggressors, doub
     AssembleStages(settings, ctle, vga);
     ReleaseResponseCache();
 
-    SetUpDecisionFeedback(settings, labels, impulse_matrix);
+    SetUpDecisionFeedback(settings, labels);
 
     paramsOut += ")\n";
     AmiRxFFTMult::Init(impulse_matrix, 1);

@@ -9,8 +9,10 @@ namespace v10kx_ami_rx {
 
 class UserModel : public AmiRxFFTMult {
   public:
+    // `fftEngine`: see AmiRxFFTMult (the C interface always runs FFTW).
     UserModel(double* impulse_matrix, long row_size, int aggressors, double sample_interval,
-              double bit_time, const char* AMI_parameters_in);
+              double bit_time, const char* AMI_parameters_in,
+              FftEngine fftEngine = FftEngine::Fftw);
 
   private:
     // Integer parameter read one by one; `fallback` when missing or not an integer.
@@ -27,10 +29,8 @@ class UserModel : public AmiRxFFTMult {
                         const ResponseSelection& vga);
     void AddStage(const ResponseRecord& response, const ResponseRecord& curve,
                   const StageRows& rows, const std::string& stageName);
-    // DFE (dfe mode non-zero) or clock recovery only (cdr_sel Enable). `impulse` is row 0 of
-    // the impulse response (rowSize samples), for its sum.
-    void SetUpDecisionFeedback(const RxSettings& settings, const RxLabels& labels,
-                               const double* impulse);
+    // DFE (dfe mode non-zero) or clock recovery only (cdr_sel Enable).
+    void SetUpDecisionFeedback(const RxSettings& settings, const RxLabels& labels);
 
     // The DFE taps the adaptation's second stage found, for the impulse response and the tap
     // report; empty without one.

@@ -50,25 +50,15 @@ std::int32_t AmiRxFFTMult::GetWave(double* wave, long wave_size, double* clock_t
     }
 
     try {
+        // The base reconfigures when the block length changes; a block as long as the impulse,
+        // or one after a failed reconfiguration, is set up here (ConfigureForBlocks decides).
         AmiModel::GetWave(wave, wave_size, clock_times);
-        // A block as long as the impulse takes the length rule again only where the impulse's
-        // grid leaves less history than the stage responses need; a block after a failed
-        // reconfiguration has the new length but not the chain for it.
-        if (!ConfiguredForWaveform()) {
-            const bool ruleHolds =
-                fftSize > 0 && static_cast<std::int64_t>(padSize) + rowSize == fftSize &&
-                (stageResponses.empty() || padSize >= HistoryNeeded() + LookAheadNeeded());
-            if (ruleHolds) {
-                ConfigureWaveform();
-            } else {
-                Configure();
-            }
-        }
+        ConfigureForBlocks();
         // The block is filtered on a copy and handed back only when everything succeeded.
         blockBuffer_.assign(wave, wave + wave_size);
-        FilterBlock(blockBuffer_.data(), false, blockClockTimes_);
+        FilterBlock(blockBuffer_.data(), false);
         std::copy(blockBuffer_.begin(), blockBuffer_.end(), wave);
-        v10kx_ami_rx::WriteClockTimes(blockClockTimes_, clock_times, wave_size,
+        v10kx_ami_rx::WriteClockTimes(BlockClockTimes(), clock_times, wave_size,
                                       bitTime / sampleInterval);
     } catch (...) {
         paramsOut = open + ")\n";
@@ -82,7 +72,7 @@ std::int32_t AmiRxFFTMult::GetWave(double* wave, long wave_size, double* clock_t
     return 1;
 }
 
-void AmiRxFFTMult::FilterWaveform(double* samples, std::vector<double>& clockTimes) {
+void AmiRxFFTMult::FilterWaveform(double* samples) {
     const std::size_t n = static_cast<std::size_t>(rowSize);
     if (debugOn) {
         WriteDebug(Format("At time, %e s, input jump: %f V.\n", blockStartTime,
@@ -91,10 +81,8 @@ void AmiRxFFTMult::FilterWaveform(double* samples, std::vector<double>& clockTim
     lastInputSample = samples[n - 1];
 
     // Each CTLE stage and the VGA by overlap-save, each followed by its amplitude curve, then
-    // the decision step, which hands over the clock times.
-    clockTimes_.clear();
+    // the decision step, which keeps the clock times.
     chain_.Process(samples, n);
-    clockTimes.swap(clockTimes_);
 
     if (debugOn) {
         WriteDebug(Format("At time, %e s, output jump: %f V.\n", blockStartTime,
@@ -115,14 +103,13 @@ void AmiRxFFTMult::FilterWaveform(double* samples, std::vector<double>& clockTim
     }
 }
 
-void AmiRxFFTMult::RunDecisionStep(double* samples, std::vector<double>& clockTimes) {
+void AmiRxFFTMult::RunDecisionStep(double* samples, DFE::BlockResult& result) {
     const bool active = dfe->IsActive();
     if (active && debugOn) {
         const auto [maximum, minimum] = BlockExtremes(samples, rowSize);
         WriteDebug(Format("DFE input: max. = %f, min. = %f.\n", maximum, minimum));
     }
     dfe->SetRecording(dumpDfeOn, dumpCdrOn);
-    DFE::BlockResult& result = decisionResult_;
     dfe->Process(samples, rowSize, blockStartTime, result);
     if (active && debugOn) {
         const auto [maximum, minimum] = BlockExtremes(samples, rowSize);
@@ -145,5 +132,4 @@ void AmiRxFFTMult::RunDecisionStep(double* samples, std::vector<double>& clockTi
                                           : "CDR is not locked at time, %e s.\n",
                           blockStartTime));
     }
-    clockTimes.swap(result.clockTimes);
 }

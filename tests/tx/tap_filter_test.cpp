@@ -1,6 +1,7 @@
 // The transmitter base's tap filter against the dense ConvFilt it stands for: the same output
 // bits for finite samples, signed zeros included, across blocks of any size and lengths that
-// leave partial chunks.
+// leave partial chunks. Every variant of its sums (scalar, SSE2, AVX) is checked on its own, as
+// far as the machine can run it.
 #include <cstring>
 
 #include "framework/ami_tx.hpp"
@@ -9,11 +10,13 @@
 
 namespace {
 
-// A transmitter base with chosen weights, its impulse already filtered.
+// A transmitter base with chosen weights and sums, its impulse already filtered.
 class WeightedTx : public AmiTx {
   public:
-    WeightedTx(std::vector<double> weights, std::vector<double>& impulse) : AmiTx("(T)") {
+    WeightedTx(std::vector<double> weights, std::vector<double>& impulse, TapKernel kernel)
+        : AmiTx("(T)") {
         tapWeights = std::move(weights);
+        tapKernel = kernel;
         Init(impulse.data(), static_cast<long>(impulse.size()), 0, 1e-12, 1e-12);
     }
 };
@@ -66,13 +69,38 @@ std::vector<double> AwkwardSamples(std::size_t n, unsigned seed) {
     return v;
 }
 
+class TapFilter : public ::testing::TestWithParam<TapKernel> {
+  protected:
+    void SetUp() override {
+        if (!TapKernelAvailable(GetParam())) GTEST_SKIP() << "this processor lacks the variant";
+    }
+};
+
+std::string VariantName(const ::testing::TestParamInfo<TapKernel>& info) {
+    switch (info.param) {
+        case TapKernel::Scalar:
+            return "Scalar";
+        case TapKernel::Sse2:
+            return "Sse2";
+        case TapKernel::Avx:
+            return "Avx";
+        default:
+            return "Automatic";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachVariant, TapFilter,
+                         ::testing::Values(TapKernel::Automatic, TapKernel::Scalar, TapKernel::Sse2,
+                                           TapKernel::Avx),
+                         VariantName);
+
 struct Case {
     const char* name;
     std::vector<double> five;
     int spb;
 };
 
-TEST(TapFilter, MatchesTheDenseFilterBitForBit) {
+TEST_P(TapFilter, MatchesTheDenseFilterBitForBit) {
     const Case cases[] = {
         {"typical", {-0.05, -0.15, 0.6, -0.3, 0.1}, 4},
         {"main only", {0.0, 0.0, 1.2, 0.0, 0.0}, 3},
@@ -91,7 +119,7 @@ TEST(TapFilter, MatchesTheDenseFilterBitForBit) {
             const std::vector<double> waveExpected = Dense(weights, wave);
             expected.insert(expected.end(), waveExpected.begin(), waveExpected.end());
 
-            WeightedTx tx(weights, impulse);
+            WeightedTx tx(weights, impulse, GetParam());
             std::vector<double> got = impulse;
             std::mt19937 rng(seed);
             for (std::size_t pos = 0; pos < wave.size();) {
@@ -135,7 +163,7 @@ std::vector<double> SilenceAndSignal(std::size_t n, unsigned seed) {
     return v;
 }
 
-TEST(TapFilter, LongBlocksOfAnyLengthMatchTheDenseFilterBitForBit) {
+TEST_P(TapFilter, LongBlocksOfAnyLengthMatchTheDenseFilterBitForBit) {
     const Case cases[] = {
         {"typical", {-0.05, -0.15, 0.6, -0.3, 0.1}, 32},
         {"cancelling", {1.0, 0.0, -1.0, 0.0, 1.0}, 3},
@@ -158,7 +186,7 @@ TEST(TapFilter, LongBlocksOfAnyLengthMatchTheDenseFilterBitForBit) {
             const std::vector<double> waveExpected = Dense(weights, wave);
             expected.insert(expected.end(), waveExpected.begin(), waveExpected.end());
 
-            WeightedTx tx(weights, impulse);
+            WeightedTx tx(weights, impulse, GetParam());
             std::vector<double> got = impulse;
             for (std::size_t pos = 0, b = seed; pos < wave.size(); ++b) {
                 const std::size_t n = std::min(lengths[b % std::size(lengths)], wave.size() - pos);
@@ -177,7 +205,7 @@ TEST(TapFilter, LongBlocksOfAnyLengthMatchTheDenseFilterBitForBit) {
 // Blocks that start with zeros of either sign after a block of silence or of a negative level,
 // and go on with a signal: the outputs that come out zero reach back into the previous block, and
 // the signs of the zeros at the block's start decide them.
-TEST(TapFilter, ZerosStartingABlockMatchTheDenseFilter) {
+TEST_P(TapFilter, ZerosStartingABlockMatchTheDenseFilter) {
     const Case cases[] = {
         {"all positive", {0.1, 0.2, 0.5, 0.1, 0.3}, 7},
         {"all negative", {-0.1, -0.2, -0.5, -0.1, -0.3}, 7},
@@ -187,7 +215,7 @@ TEST(TapFilter, ZerosStartingABlockMatchTheDenseFilter) {
     for (const Case& c : cases) {
         const std::vector<double> weights = Layout(c.five, c.spb);
         std::vector<double> impulse(1, 1.0);
-        WeightedTx tx(weights, impulse);
+        WeightedTx tx(weights, impulse, GetParam());
         std::vector<double> wave;
         std::vector<double> got;
         std::mt19937 rng(7);
@@ -212,10 +240,10 @@ TEST(TapFilter, ZerosStartingABlockMatchTheDenseFilter) {
     }
 }
 
-TEST(TapFilter, NonFiniteSampleReachesOnlyTheOutputsOfItsTaps) {
+TEST_P(TapFilter, NonFiniteSampleReachesOnlyTheOutputsOfItsTaps) {
     const std::vector<double> weights = Layout({0.1, 0.2, 0.5, -0.2, 0.0}, 4);
     std::vector<double> impulse(8, 0.0);
-    WeightedTx tx(weights, impulse);
+    WeightedTx tx(weights, impulse, GetParam());
     std::vector<double> wave(60, 1.0);
     wave[10] = std::numeric_limits<double>::infinity();
     tx.GetWave(wave.data(), 60, nullptr);

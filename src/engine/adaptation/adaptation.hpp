@@ -1,4 +1,6 @@
 #pragma once
+// adaptation/: the CTLE/VGA sweep (stimulus, candidates, eye measurement, choice).
+//
 // The receiver's equaliser auto-adaptation: it builds the stimulus the receiver would see from a
 // fixed bit pattern and the simulator's impulse response, sweeps the CTLE and VGA settings of
 // the response database through the receiver's own processing, keeps the setting with the

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "engine/channel/channel_data_error.hpp"
+#include "engine/fft/real_fft_plan.hpp"
 #include "engine/interpolation/interpolation.hpp"
-#include "engine/fft/real_signal_transforms.hpp"
 
 namespace {
 
@@ -119,11 +119,11 @@ std::vector<double> BuildReceivedWaveform(const std::vector<std::int32_t>& symbo
         // The stimulus repeats every n samples, so an impulse longer than that wraps around.
         for (std::size_t j = 0; j < onGrid.size(); ++j) folded[j % n] += onGrid[j];
     }
-    const std::vector<std::complex<double>> channel = HalfSpectrumOfReal(folded);
+    const std::vector<std::complex<double>> channel = RealSpectrum(folded);
     folded = {};
 
     std::vector<std::complex<double>> product =
-        HalfSpectrumOfReal(HoldSymbols(symbols, grid.samplesPerBit, kStimulusLevel));
+        RealSpectrum(HoldSymbols(symbols, grid.samplesPerBit, kStimulusLevel));
     const std::vector<double> edges = GaussianEdgeFilter(n, grid);
     for (std::size_t k = 0; k < product.size(); ++k) {
         const double shaping = 0.5 * (edges[k] + edges[(n - k) % n]) * dt;
@@ -131,5 +131,5 @@ std::vector<double> BuildReceivedWaveform(const std::vector<std::int32_t>& symbo
         const double hr = channel[k].real(), hi = channel[k].imag();
         product[k] = {(xr * hr - xi * hi) * shaping, (xr * hi + xi * hr) * shaping};
     }
-    return RealOfHalfSpectrum(product, n);
+    return RealSignal(product, n);
 }

@@ -1,4 +1,6 @@
 #pragma once
+// cdr/: clock recovery (transitions, phase detector, loop filter, VCO, loop, lock detector).
+//
 // The clock-recovery loop of one receiver: an Alexander phase detector driving a charge pump,
 // a second-order loop filter and a VCO, run over the data transitions of consecutive blocks.
 //

@@ -1,4 +1,6 @@
 #pragma once
+// channel/: S-parameter tables, channel responses and the numeric tools around them.
+//
 // Channel responses between tables and spectra: phase unwrapping, magnitude/phase to complex,
 // resampling of a tabulated response onto an FFT grid with a limit on the amplitude beyond the
 // tabulated range, the tabulated response of a sampled impulse, and the response of a channel

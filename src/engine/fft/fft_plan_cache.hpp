@@ -1,8 +1,8 @@
 #pragma once
-// Cached mixed-radix plans (twiddle tables plus scratch workspace) for the FFT service, and the
-// engine selector. Building the tables costs about as much as one transform, and the receiver
-// runs long series of transforms of one length, so each operation keeps the plan of its last
-// length. All of it lives in one per-thread record (fftServiceState).
+// Cached mixed-radix plans (twiddle tables plus scratch workspace) for the FFT service. Building
+// the tables costs about as much as one transform, and the receiver runs long series of transforms
+// of one length, so each operation keeps the plan of its last length. All of it lives in one
+// per-thread record (fftServiceState).
 #include <gsl/gsl_fft_complex.h>
 #include <gsl/gsl_fft_real.h>
 
@@ -79,9 +79,8 @@ struct FftServiceState {
     PlanSlot<RealPlanKind> realForward;
     PlanSlot<ComplexPlanKind> complexForward;
     PlanSlot<ComplexPlanKind> complexInverse;
-    std::string selector = kFftSelectorMixedRadix;
 };
 
-// Per thread: two model instances running on two threads each get their own plans and selector,
+// Per thread: two model instances running on two threads each get their own plans,
 // so neither can free or rebuild tables the other is using, and no transform waits on a lock.
 FftServiceState& fftServiceState();

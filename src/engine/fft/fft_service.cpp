@@ -131,8 +131,8 @@ void Four1Adaptor(double* data, std::uint32_t n, int sign) {
     }
 }
 
-void Transform(double* data, std::uint32_t n, int sign) {
-    if (fftServiceState().selector == kFftSelectorMixedRadix) {
+void Transform(double* data, std::uint32_t n, int sign, ReferenceTransform kind) {
+    if (kind == ReferenceTransform::MixedRadix) {
         Four1Adaptor(data, n, sign);
     } else {
         Radix2Transform(data, n, sign);
@@ -162,17 +162,7 @@ void Four1Adaptor(std::vector<double>& data, std::uint32_t n, int sign) {
     Four1Adaptor(data.data(), n, sign);
 }
 
-void Transform(std::vector<double>& data, std::uint32_t n, int sign) {
+void Transform(std::vector<double>& data, std::uint32_t n, int sign, ReferenceTransform kind) {
     checkOneBased(data, n, "Transform");
-    Transform(data.data(), n, sign);
+    Transform(data.data(), n, sign, kind);
 }
-
-std::string GetFftSelector() { return fftServiceState().selector; }
-
-void SetFftSelector(const std::string& value) { fftServiceState().selector = value; }
-
-ScopedFftSelector::ScopedFftSelector(const std::string& value) : saved_(GetFftSelector()) {
-    SetFftSelector(value);
-}
-
-ScopedFftSelector::~ScopedFftSelector() { SetFftSelector(saved_); }

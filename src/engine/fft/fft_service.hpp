@@ -1,15 +1,13 @@
 #pragma once
 // Transforms between time and frequency domain for the receiver.
 //
-// Three mixed-radix operations (any length >= 1) keep cached plans keyed by length, one slot per
-// operation; calling an operation with length 0 empties its slot. A power-of-two transform and an
-// adaptor giving the mixed-radix engine the same calling form are selected by Transform through
-// the engine selector.
+// The reference engine of the FFT wrapper (real_fft_plan.hpp). Three mixed-radix operations
+// (any length >= 1) keep cached plans keyed by length, one slot per operation; calling an
+// operation with length 0 empties its slot. A power-of-two transform and an adaptor giving the
+// mixed-radix engine the same calling form are chosen by Transform's argument.
 //
-// Plan slots and the selector are per thread: two model instances driven from two threads never
-// share tables, and one thread switching the selector does not change another thread's engine.
+// Plan slots are per thread: two model instances driven from two threads never share tables.
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "engine/fft/fft_error.hpp"
@@ -51,31 +49,14 @@ void Radix2Transform(double* data, std::uint32_t n, int sign);
 // other signs: ComplexInverse (result carries the factor 1/n).
 void Four1Adaptor(double* data, std::uint32_t n, int sign);
 
-// Four1Adaptor while the selector holds kFftSelectorMixedRadix, Radix2Transform otherwise. The two
-// engines differ: for sign +1 by the factor 1/n, for sign -1 in ignoring (adaptor) or using
-// (radix-2) the imaginary input.
-void Transform(double* data, std::uint32_t n, int sign);
+// Which transform Transform runs.
+enum class ReferenceTransform { MixedRadix, Radix2 };
+
+// Four1Adaptor for MixedRadix, Radix2Transform for Radix2. The two differ: for sign +1 by the
+// factor 1/n, for sign -1 in ignoring (adaptor) or using (radix-2) the imaginary input.
+void Transform(double* data, std::uint32_t n, int sign, ReferenceTransform kind);
 
 // Checked forms: FftError unless data holds at least 2n+1 doubles.
 void Radix2Transform(std::vector<double>& data, std::uint32_t n, int sign);
 void Four1Adaptor(std::vector<double>& data, std::uint32_t n, int sign);
-void Transform(std::vector<double>& data, std::uint32_t n, int sign);
-
-// Engine selector (per thread). Initial value kFftSelectorMixedRadix.
-inline constexpr const char* kFftSelectorMixedRadix = "gsl";
-inline constexpr const char* kFftSelectorRadix2 = "db";
-std::string GetFftSelector();
-void SetFftSelector(const std::string& value);
-
-// Sets the selector for the lifetime of the object and restores the previous value afterwards,
-// also when an exception leaves the scope.
-class ScopedFftSelector {
-  public:
-    explicit ScopedFftSelector(const std::string& value);
-    ~ScopedFftSelector();
-    ScopedFftSelector(const ScopedFftSelector&) = delete;
-    ScopedFftSelector& operator=(const ScopedFftSelector&) = delete;
-
-  private:
-    std::string saved_;
-};
+void Transform(std::vector<double>& data, std::uint32_t n, int sign, ReferenceTransform kind);

@@ -12,20 +12,6 @@
 
 #include "engine/fft/fft_service.hpp"
 
-namespace {
-
-thread_local FftEngine threadEngine = FftEngine::Fftw;
-
-}  // namespace
-
-FftEngine CurrentFftEngine() { return threadEngine; }
-
-void SetFftEngine(FftEngine engine) { threadEngine = engine; }
-
-ScopedFftEngine::ScopedFftEngine(FftEngine engine) : saved_(threadEngine) { threadEngine = engine; }
-
-ScopedFftEngine::~ScopedFftEngine() { threadEngine = saved_; }
-
 AlignedDoubles::AlignedDoubles(std::size_t count) : size_(count) {
     if (count == 0) return;
     data_ = fftw_alloc_real(count);
@@ -127,15 +113,21 @@ void CheckBuffer(const RealFftBuffer& buffer, std::size_t n) {
     }
 }
 
-// The reference engine: the FFT service's dispatcher, on its one-based interleaved layout.
-// With the selector at "db" (power-of-two lengths) it runs the radix-2 transform, otherwise
-// the mixed-radix engine, whose inverse carries the 1/n factor.
+bool IsPowerOfTwo(std::size_t n) { return n != 0 && (n & (n - 1)) == 0; }
+
+// The reference engine: the FFT service's dispatcher on its one-based interleaved layout, the
+// radix-2 transform for power-of-two lengths (unscaled both ways) and the mixed-radix one for
+// the others (its inverse carries the 1/n factor, taken out again here).
+ReferenceTransform ReferenceFor(std::size_t n) {
+    return IsPowerOfTwo(n) ? ReferenceTransform::Radix2 : ReferenceTransform::MixedRadix;
+}
+
 void GslForward(RealFftBuffer& buffer) {
     const std::size_t n = buffer.Size();
     std::vector<double> work(2 * n + 1, 0.0);
     const double* x = buffer.Samples();
     for (std::size_t j = 0; j < n; ++j) work[2 * j + 1] = x[j];
-    Transform(work, static_cast<std::uint32_t>(n), -1);
+    Transform(work, static_cast<std::uint32_t>(n), -1, ReferenceFor(n));
     std::complex<double>* bins = buffer.Bins();
     for (std::size_t k = 0; k < buffer.BinCount(); ++k)
         bins[k] = {work[2 * k + 1], work[2 * k + 2]};
@@ -153,15 +145,16 @@ void GslInverse(RealFftBuffer& buffer) {
         work[2 * k + 1] = bins[n - k].real();
         work[2 * k + 2] = -bins[n - k].imag();
     }
-    Transform(work, static_cast<std::uint32_t>(n), +1);
-    const double scale = GetFftSelector() == kFftSelectorMixedRadix ? static_cast<double>(n) : 1.0;
+    const ReferenceTransform kind = ReferenceFor(n);
+    Transform(work, static_cast<std::uint32_t>(n), +1, kind);
+    const double scale = kind == ReferenceTransform::MixedRadix ? static_cast<double>(n) : 1.0;
     double* x = buffer.Samples();
     for (std::size_t j = 0; j < n; ++j) x[j] = work[2 * j + 1] * scale;
 }
 
 }  // namespace
 
-RealFftPlan::RealFftPlan(std::size_t n) : n_(n), engine_(CurrentFftEngine()) {
+RealFftPlan::RealFftPlan(std::size_t n, FftEngine engine) : n_(n), engine_(engine) {
     if (n == 0 || n > static_cast<std::size_t>(INT_MAX) / 2) {
         throw FftError("cannot transform " + std::to_string(n) + " points");
     }
@@ -186,16 +179,17 @@ void RealFftPlan::Inverse(RealFftBuffer& buffer) const {
                          buffer.Samples());
 }
 
-std::vector<std::complex<double>> RealSpectrum(const std::vector<double>& x) {
-    const RealFftPlan plan(x.size());
+std::vector<std::complex<double>> RealSpectrum(const std::vector<double>& x, FftEngine engine) {
+    const RealFftPlan plan(x.size(), engine);
     RealFftBuffer buffer(x.size());
     std::copy(x.begin(), x.end(), buffer.Samples());
     plan.Forward(buffer);
     return {buffer.Bins(), buffer.Bins() + buffer.BinCount()};
 }
 
-std::vector<double> RealSignal(const std::vector<std::complex<double>>& bins, std::size_t n) {
-    const RealFftPlan plan(n);
+std::vector<double> RealSignal(const std::vector<std::complex<double>>& bins, std::size_t n,
+                               FftEngine engine) {
+    const RealFftPlan plan(n, engine);
     RealFftBuffer buffer(n);
     if (bins.size() != buffer.BinCount()) {
         throw FftError(std::to_string(bins.size()) + " bins do not describe " + std::to_string(n) +

@@ -1,32 +1,23 @@
 #pragma once
-// The project's FFT wrapper for real signals. A plan transforms n real samples into their n/2+1
-// non-negative-frequency bins and back, in place in a RealFftBuffer, both directions unscaled:
-// Inverse(Forward(x)) = n x. The conjugate-symmetric upper half of the spectrum is never formed.
+// fft/: the one FFT wrapper of the engine, with its FFTW engine, GSL reference engine and plans.
 //
-// Two engines: FFTW (the default, fast) and GSL through the FFT service (the reference engine the
-// tests compare FFTW with). FFTW plans are made once per length and shared by every user of
-// that length in the process; planning is serialised, executing is not.
+// The project's one FFT wrapper for real signals. A plan transforms n real samples (any n >= 1,
+// odd or even) into their n/2+1 non-negative-frequency bins and back, in place in a
+// RealFftBuffer, both directions unscaled: Inverse(Forward(x)) = n x. The conjugate-symmetric
+// upper half of the spectrum is never formed.
+//
+// Two engines, chosen by an argument of each plan: FFTW (fast, what the models run on) and the
+// reference engine on the FFT service (fft_service.hpp), which the tests compare FFTW with. FFTW
+// plans are made once per length and shared by every user of that length in the process;
+// planning is serialised, executing is not.
 #include <complex>
 #include <cstddef>
 #include <memory>
 #include <vector>
 
-// Which engine plans made from now on, on the calling thread, use.
+// Fftw: FFTW's real-data transforms. Gsl: the FFT service's dispatcher `Transform`, with the
+// radix-2 transform for power-of-two lengths and GSL's mixed-radix transform for all others.
 enum class FftEngine { Fftw, Gsl };
-FftEngine CurrentFftEngine();
-void SetFftEngine(FftEngine engine);
-
-// Sets the calling thread's engine for the lifetime of the object, then restores the old one.
-class ScopedFftEngine {
-  public:
-    explicit ScopedFftEngine(FftEngine engine);
-    ~ScopedFftEngine();
-    ScopedFftEngine(const ScopedFftEngine&) = delete;
-    ScopedFftEngine& operator=(const ScopedFftEngine&) = delete;
-
-  private:
-    FftEngine saved_;
-};
 
 // Zeroed, SIMD-aligned storage (FFTW's allocator). std::bad_alloc when memory is short.
 class AlignedDoubles {
@@ -71,9 +62,8 @@ class RealFftBuffer {
 
 class RealFftPlan {
   public:
-    // Transforms of n samples, n even and at least 2 (FftError otherwise), on the calling
-    // thread's current engine.
-    explicit RealFftPlan(std::size_t n);
+    // Transforms of n >= 1 samples (FftError otherwise) on `engine`.
+    explicit RealFftPlan(std::size_t n, FftEngine engine = FftEngine::Fftw);
     ~RealFftPlan();
     RealFftPlan(RealFftPlan&&) noexcept;
     RealFftPlan& operator=(RealFftPlan&&) noexcept;
@@ -85,8 +75,8 @@ class RealFftPlan {
     // this plan's length (FftError otherwise).
     void Forward(RealFftBuffer& buffer) const;
     // Bins -> samples: x[j] = Re X[0] + (-1)^j Re X[n/2] + 2 Re sum_{0<k<n/2} X[k] exp(2 pi i
-    // jk/n), the transform of the conjugate-symmetric spectrum the bins stand for (the
-    // imaginary parts of the first and last bin play no part).
+    // jk/n) (no X[n/2] term for odd n), the transform of the conjugate-symmetric spectrum the
+    // bins stand for (the imaginary parts of bin 0 and, for even n, bin n/2 play no part).
     void Inverse(RealFftBuffer& buffer) const;
 
     // The FFTW plan pair shared by every plan of one length (opaque).
@@ -98,10 +88,13 @@ class RealFftPlan {
     std::shared_ptr<const FftwPlans> plans_;
 };
 
-// Convenience forms on vectors, with the calling thread's engine: the bins of an even-length real
-// signal, and the signal of n (even) samples whose bins are given, including the 1/n factor.
-std::vector<std::complex<double>> RealSpectrum(const std::vector<double>& x);
-std::vector<double> RealSignal(const std::vector<std::complex<double>>& bins, std::size_t n);
+// Convenience forms on vectors: the n/2+1 bins of a real signal of n samples, and the signal of
+// n samples whose n/2+1 bins are given, including the 1/n factor (FftError when the counts do
+// not match, or for no samples at all).
+std::vector<std::complex<double>> RealSpectrum(const std::vector<double>& x,
+                                               FftEngine engine = FftEngine::Fftw);
+std::vector<double> RealSignal(const std::vector<std::complex<double>>& bins, std::size_t n,
+                               FftEngine engine = FftEngine::Fftw);
 
 // Number of distinct FFTW transform lengths planned and still held in the process (for tests).
 std::size_t FftwPlanLengthsHeld();

@@ -1,4 +1,6 @@
 #pragma once
+// interpolation/: tabulated curves resampled by method name (Interpolate and its methods).
+//
 // Resampling of tabulated curves by method name. Every receiver stage that moves a curve onto
 // another abscissa grid (clock recovery, adaptation, impulse processing, channel tools) goes
 // through Interpolate, so the choice of method stays a text the callers can pass around.

@@ -21,7 +21,8 @@
 // (which run one after another, never at once).
 class FftWorkspace {
   public:
-    explicit FftWorkspace(std::size_t fftSize) : plan_(fftSize), buffer_(fftSize) {}
+    explicit FftWorkspace(std::size_t fftSize, FftEngine engine = FftEngine::Fftw)
+        : plan_(fftSize, engine), buffer_(fftSize) {}
     std::size_t Size() const { return plan_.Size(); }
     const RealFftPlan& Plan() const { return plan_; }
     RealFftBuffer& Buffer() { return buffer_; }

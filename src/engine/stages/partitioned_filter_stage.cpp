@@ -42,8 +42,9 @@ std::size_t ChooseStageTransformLength(std::size_t taps, std::size_t blockLength
     return best;
 }
 
-PartitionedFilterStage::PartitionedFilterStage(std::vector<double> taps, std::size_t blockLength)
-    : taps_(std::move(taps)) {
+PartitionedFilterStage::PartitionedFilterStage(std::vector<double> taps, std::size_t blockLength,
+                                               FftEngine engine)
+    : taps_(std::move(taps)), engine_(engine) {
     if (taps_.empty()) throw std::invalid_argument("a filter stage needs at least one tap");
     history_.assign(taps_.size() - 1, 0.0);
     if (blockLength > 0) SetBlockLength(blockLength);
@@ -56,7 +57,7 @@ void PartitionedFilterStage::SetBlockLength(std::size_t blockLength) {
 
 void PartitionedFilterStage::Plan(std::size_t length) {
     // Built aside, so that a failure leaves the stage as it was.
-    RealFftPlan plan(length);
+    RealFftPlan plan(length, engine_);
     RealFftBuffer buffer(length);
     double* w = buffer.Samples();
     std::fill(w, w + length, 0.0);

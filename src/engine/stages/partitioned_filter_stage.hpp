@@ -24,8 +24,9 @@ class PartitionedFilterStage : public SignalStage {
   public:
     // `taps`: the response at 0, 1, ... samples after its input, at least one (else
     // std::invalid_argument). The transform length is chosen for `blockLength`
-    // (SetBlockLength), or for the first block's length when it is 0.
-    explicit PartitionedFilterStage(std::vector<double> taps, std::size_t blockLength = 0);
+    // (SetBlockLength), or for the first block's length when it is 0; transforms run on `engine`.
+    explicit PartitionedFilterStage(std::vector<double> taps, std::size_t blockLength = 0,
+                                    FftEngine engine = FftEngine::Fftw);
 
     // Chooses the transform length for blocks of `blockLength` samples; the history stays.
     void SetBlockLength(std::size_t blockLength);
@@ -40,6 +41,7 @@ class PartitionedFilterStage : public SignalStage {
     void Plan(std::size_t length);
 
     std::vector<double> taps_;
+    FftEngine engine_;
     std::optional<RealFftPlan> plan_;
     std::optional<RealFftBuffer> buffer_;
     std::vector<std::complex<double>> bins_;  // the taps' spectrum, times 1/length

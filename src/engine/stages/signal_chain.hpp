@@ -1,4 +1,6 @@
 #pragma once
+// stages/: block stages of a signal path on transform grids (overlap-save filter, amplitude curve).
+//
 // A signal path as a chain of stages, each with its own state, run block after block: the
 // output of one stage is the input of the next, in place.
 #include <cstddef>

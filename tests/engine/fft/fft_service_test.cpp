@@ -143,28 +143,17 @@ TEST_F(FftTest, Radix2EngineIsUnscaledInBothDirections) {
     EXPECT_EQ(c, (Vec{0, 3.0, -2.0}));
 }
 
-TEST_F(FftTest, TransformFollowsTheSelector) {
+TEST_F(FftTest, TransformRunsTheTransformItIsGiven) {
     const std::uint32_t n = 8;
     const Vec z = randomValues(2 * n, 9);
-    EXPECT_EQ(GetFftSelector(), kFftSelectorMixedRadix);
     Vec adaptor = oneBased(z);
-    Transform(adaptor, n, +1);  // adaptor inverse carries 1/n
-    {
-        ScopedFftSelector scope(kFftSelectorRadix2);
-        Vec radix2 = oneBased(z);
-        Transform(radix2, n, +1);
-        for (std::size_t i = 1; i < radix2.size(); ++i)
-            EXPECT_NEAR(radix2[i], n * adaptor[i], 1e-13);
-    }
-    EXPECT_EQ(GetFftSelector(), kFftSelectorMixedRadix);
-    try {
-        ScopedFftSelector scope(kFftSelectorRadix2);
-        Vec bad(2 * 12 + 1);
-        Transform(bad, 12, -1);  // radix-2 refuses 12 points
-        ADD_FAILURE() << "no error for a length that is not a power of two";
-    } catch (const FftError&) {
-    }
-    EXPECT_EQ(GetFftSelector(), kFftSelectorMixedRadix);
+    Transform(adaptor, n, +1, ReferenceTransform::MixedRadix);  // adaptor inverse carries 1/n
+    Vec radix2 = oneBased(z);
+    Transform(radix2, n, +1, ReferenceTransform::Radix2);
+    for (std::size_t i = 1; i < radix2.size(); ++i) EXPECT_NEAR(radix2[i], n * adaptor[i], 1e-13);
+    Vec bad(2 * 12 + 1);
+    EXPECT_THROW(Transform(bad, 12, -1, ReferenceTransform::Radix2), FftError);  // not 2^k
+    Transform(bad, 12, -1, ReferenceTransform::MixedRadix);                      // any length
 }
 
 TEST_F(FftTest, PlansFollowTheLengthAndAlternatingLengthsMatchFreshPlans) {
@@ -229,7 +218,7 @@ TEST_F(FftTest, InconsistentBuffersAreRejected) {
     EXPECT_THROW(Radix2Transform(a, 8, 0), FftError);
 }
 
-TEST_F(FftTest, ThreadsKeepTheirOwnPlansAndSelector) {
+TEST_F(FftTest, ThreadsKeepTheirOwnPlans) {
     struct Job {
         Vec x;
         Vec expected;
@@ -245,8 +234,6 @@ TEST_F(FftTest, ThreadsKeepTheirOwnPlansAndSelector) {
     ReleaseAll();
     std::vector<int> failures(jobs.size(), 0);
     auto run = [&](std::size_t t) {
-        // The second thread switches its engine; the first must keep the mixed-radix one.
-        if (t == 1) SetFftSelector(kFftSelectorRadix2);
         for (int iter = 0; iter < 40; ++iter) {
             ComplexBuffer s;
             RealForward(s, jobs[t].x);
@@ -260,7 +247,8 @@ TEST_F(FftTest, ThreadsKeepTheirOwnPlansAndSelector) {
             }
             Vec a(9, 0.0);
             a[1] = 1.0;
-            Transform(a, 4, +1);
+            Transform(a, 4, +1,
+                      t == 1 ? ReferenceTransform::Radix2 : ReferenceTransform::MixedRadix);
             if (a[1] != (t == 1 ? 1.0 : 0.25)) ++failures[t];
         }
         ReleaseAll();
@@ -270,7 +258,6 @@ TEST_F(FftTest, ThreadsKeepTheirOwnPlansAndSelector) {
     first.join();
     second.join();
     EXPECT_EQ(failures, (std::vector<int>{0, 0}));
-    EXPECT_EQ(GetFftSelector(), kFftSelectorMixedRadix);
 }
 
 }  // namespace

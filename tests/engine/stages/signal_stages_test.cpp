@@ -9,8 +9,8 @@
 #include <limits>
 #include <vector>
 
-#include "engine/stages/amplitude_curve_stage.hpp"
 #include "engine/interpolation/interpolation.hpp"
+#include "engine/stages/amplitude_curve_stage.hpp"
 #include "engine/stages/overlap_save_chain.hpp"
 #include "random_signal.hpp"
 
@@ -34,8 +34,7 @@ TEST(OverlapSaveChain, BlocksOfAnySizeMatchTheDirectConvolution) {
     const std::vector<double> expected = Convolve(Convolve(x, g), h);
 
     for (FftEngine engine : {FftEngine::Fftw, FftEngine::Gsl}) {
-        ScopedFftEngine scope(engine);
-        auto workspace = std::make_shared<FftWorkspace>(128);
+        auto workspace = std::make_shared<FftWorkspace>(128, engine);
         OverlapSaveChain chain(workspace, g.size() + h.size() - 2);
         chain.Append(SpectrumStage::FromTaps(g, workspace));
         chain.Append(SpectrumStage::FromTaps(h, workspace));

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "engine/channel/channel_response.hpp"
+
 namespace amisim {
 
 std::vector<std::complex<double>> resampleTransferFunction(
@@ -16,11 +18,9 @@ std::vector<std::complex<double>> resampleTransferFunction(
     for (std::size_t i = 0; i < h.size(); ++i) {
         mag[i] = std::abs(h[i]);
         phase[i] = std::arg(h[i]);
-        if (i > 0) {
-            while (phase[i] - phase[i - 1] > kPi) phase[i] -= 2 * kPi;
-            while (phase[i] - phase[i - 1] < -kPi) phase[i] += 2 * kPi;
-        }
     }
+    // The channel utilities' unwrapping: every step between neighbours brought within pi.
+    phase = UnwrapPhase(phase, kPi);
     std::size_t j = 1;
     for (std::size_t k = 0; k < count; ++k) {
         const double f = static_cast<double>(k) * df;

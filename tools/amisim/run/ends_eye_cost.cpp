@@ -1,0 +1,48 @@
+#include "amisim/run/ends_eye_cost.hpp"
+
+#include <string>
+
+#include "amisim/host/model_messages.hpp"
+#include "amisim/run/adapted_settings.hpp"
+
+namespace amisim {
+
+void measureEndsEyeCost(const LinkConfig& cfg, LinkResult& res) {
+    EndsInfo& ends = res.channel.ends;
+    if (!ends.analog || !res.stat) return;
+    LinkConfig at = cfg;
+    at.runTd = false;
+    at.runStat = true;
+    at.frequencyResponse = false;
+    at.probeOutputRange = false;
+    at.marginWalk = false;
+    at.statFiguresOnly = true;
+    at.waveformFile.clear();
+    at.quiet = true;
+    const std::optional<std::vector<ParamOverride>> pins = adaptedGainOverrides(res);
+    double withEnds = res.stat->eyeHeight;
+    if (pins) {
+        at.rxOverrides.insert(at.rxOverrides.end(), pins->begin(), pins->end());
+        ends.eyeCostSettings = "at the adapted settings (AC gain " +
+                               std::to_string(res.adaptedGains->ac) + ", DC gain " +
+                               std::to_string(res.adaptedGains->dc) + ", VGA gain " +
+                               std::to_string(res.adaptedGains->vga);
+        // A receiver writes the DFE taps its adaptation chose into the impulse it returns, and
+        // held at its gains it adapts nothing: both eyes are then taken without those taps.
+        if (!dfeTapReport(res.rx.parametersOut).empty()) {
+            const LinkResult held = runLink(at);
+            if (!held.stat) return;
+            withEnds = held.stat->eyeHeight;
+            ends.eyeCostSettings += "; both eyes without the DFE taps it adapted";
+        }
+        ends.eyeCostSettings += ")";
+    } else {
+        ends.eyeCostSettings = "at the same settings";
+    }
+    LinkConfig ideal = at;
+    ideal.idealEnds = true;
+    const LinkResult r = runLink(ideal);
+    if (r.stat) ends.eyeHeightCostV = r.stat->eyeHeight - withEnds;
+}
+
+}  // namespace amisim

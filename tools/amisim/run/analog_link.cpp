@@ -60,9 +60,17 @@ std::string cornerSettingOf(IbisCorner corner) {
 
 IbisCorner endsCorner(const LinkConfig& cfg) {
     if (cfg.corner) return *cfg.corner;
+    // the corner the user set, the transmitter's before the receiver's; then the one the .ami
+    // files default to, in the same order
     for (const auto* overrides : {&cfg.txOverrides, &cfg.rxOverrides})
         if (const auto setting = overrideOf(*overrides, "corner"))
             if (const auto c = ibisCornerOfSetting(*setting)) return *c;
+    for (const std::string* ami : {&cfg.files.txAmi, &cfg.files.rxAmi}) {
+        if (ami->empty()) continue;
+        const AmiParameter* p = loadModelFile(*ami).find(std::vector<std::string>{"corner"});
+        if (p && p->isInput() && p->defaultValue)
+            if (const auto c = ibisCornerOfSetting(*p->defaultValue)) return *c;
+    }
     return IbisCorner::Typ;
 }
 

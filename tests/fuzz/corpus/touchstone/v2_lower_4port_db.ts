@@ -2,7 +2,7 @@
 # MHz S DB R 50
 [Number of Ports] 4
 [Number of Frequencies] 2
-[Reference] 50 50 45 55
+[Reference] 50 50 50 50
 [Matrix Format] Lower
 [Network Data]
 100 -26.021 0.00 -1.012 -5.73 -26.021 0.00 -26.021 0.00 -26.021 0.00 -26.021 0.00 -26.021 0.00 -26.021 0.00 -1.012 -5.73 -26.021 0.00

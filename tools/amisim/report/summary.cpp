@@ -1,4 +1,5 @@
 // The summary a run prints on standard output.
+#include <filesystem>
 #include <iomanip>
 
 #include "amisim/report/margin_report.hpp"
@@ -42,7 +43,9 @@ void printSweepTable(std::ostream& os, const SweepResult& sw) {
                    << " " << std::setw(3) << p.adapted->vga;
             if (endsVary)
                 os << "  ends " << p.endsCorner
-                   << (p.txFrontEndFile.empty() ? "" : ", " + p.txFrontEndFile);
+                   << (p.txFrontEndFile.empty()
+                           ? ""
+                           : ", " + std::filesystem::path(p.txFrontEndFile).filename().string());
             if (!p.warnings.empty())
                 os << "  (" << p.warnings.size() << " warning"
                    << (p.warnings.size() == 1 ? "" : "s") << ")";

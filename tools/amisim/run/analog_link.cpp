@@ -67,7 +67,8 @@ IbisCorner endsCorner(const LinkConfig& cfg) {
             if (const auto c = ibisCornerOfSetting(*setting)) return *c;
     for (const std::string* ami : {&cfg.files.txAmi, &cfg.files.rxAmi}) {
         if (ami->empty()) continue;
-        const AmiParameter* p = loadModelFile(*ami).find(std::vector<std::string>{"corner"});
+        const AmiModelFile model = loadModelFile(*ami);
+        const AmiParameter* p = model.find(std::vector<std::string>{"corner"});
         if (p && p->isInput() && p->defaultValue)
             if (const auto c = ibisCornerOfSetting(*p->defaultValue)) return *c;
     }

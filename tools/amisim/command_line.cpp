@@ -11,7 +11,9 @@
 #include <optional>
 #include <sstream>
 
-#include "amisim/channel/analog_channel.hpp"
+#include "amisim/run/analog_link.hpp"
+#include "amisim/run/corner_choice.hpp"
+#include "amisim/run/ends_eye_cost.hpp"
 #include "amisim/run/link_eye_mask.hpp"
 #include "amisim/run/link_sim.hpp"
 #include "amisim/report/output_folder.hpp"
@@ -176,8 +178,10 @@ void addOptions(CLI::App& app, Options& o) {
                    "found from its low-frequency data)")
         ->capture_default_str();
     app.add_option("--corner", o.corner,
-                   "Corner of the analog ends from the kit's .ibs: typ, min or max")
-        ->capture_default_str();
+                   "Process corner of the link: typ, min (slow) or max (fast). The analog ends "
+                   "take that column of the kit's .ibs and the models' corner parameters follow "
+                   "(FF for max, SS for min). Without it the ends follow the models: the "
+                   "transmitter's corner (--tx corner=N), else the receiver's, else typ");
     app.add_flag("--ideal-ends", o.idealEnds,
                  "Leave the buffers and packages out: the channel between matched ideal ends");
     app.add_option("--mask", o.mask,
@@ -301,10 +305,12 @@ LinkConfig makeConfig(const CLI::App& app, Options& o) {
             }
         }
     }
-    if (const auto c = parseIbisCorner(o.corner))
-        cfg.corner = *c;
-    else
-        throw UsageError("--corner: '" + o.corner + "' is not typ, min or max");
+    if (app.count("--corner")) {
+        if (const auto c = parseIbisCorner(o.corner))
+            cfg.corner = *c;
+        else
+            throw UsageError("--corner: '" + o.corner + "' is not typ, min or max");
+    }
     if (o.idealEnds && app.count("--corner"))
         throw UsageError("--corner selects the analog ends; --ideal-ends leaves them out");
     cfg.idealEnds = o.idealEnds;
@@ -405,6 +411,11 @@ RunSetup setUpRun(const CLI::App& app, Options& o) {
         throw UsageError("--jobs runs sweep points in parallel; there is no --sweep");
     } else if (!o.plan.empty()) {
         throw UsageError("--plan writes a sweep as jobs; there is no --sweep");
+    }
+    try {
+        settleCorner(s.cfg, s.axes);
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(e.what());
     }
     s.jobs = o.jobs.empty() ? 1 : static_cast<int>(parseCount("--jobs", o.jobs, 1, 64));
     return s;

@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <numbers>
 
-#include "amisim/channel/analog_channel.hpp"
 #include "amisim/channel/channel_checks.hpp"
 #include "amisim/host/ibis_file.hpp"
+#include "amisim/run/analog_link.hpp"
 #include "test_support.hpp"
 
 namespace {

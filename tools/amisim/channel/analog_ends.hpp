@@ -55,6 +55,10 @@ struct EndsInfo {
     std::string txFrontEndFile;            // empty when the lumped end was used
     double costAtNyquistDb = 0;            // loss the ends add at Nyquist
     std::optional<double> eyeHeightCostV;  // statistical eye height lost to the ends
+    std::string eyeCostSettings;           // the receiver settings both eyes were taken at
+    // What the transmitter's AMI_Resolve named for these ends (whether or not the file exists).
+    std::optional<double> resolvedTxR;
+    std::string resolvedFile;
 };
 
 // Reads the ends from the .ibs file of the kit at `corner`. The transmitter's source is its

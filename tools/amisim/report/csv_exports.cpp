@@ -139,9 +139,10 @@ std::vector<std::string> writeCsvFiles(const std::string& outDir, const LinkConf
     if (sweep) {
         std::vector<std::string> header;
         for (const SweepAxis& a : sweep->axes) header.push_back(a.name());
-        for (const char* h : {"eye_height_v", "eye_width_ui", "eye_height_before_sensitivity_v",
-                              "model_warnings", "error", "adapted_ac_gain", "adapted_dc_gain",
-                              "adapted_vga_gain", "dfe_tap_codes", "warnings", "best"})
+        for (const char* h :
+             {"eye_height_v", "eye_width_ui", "eye_height_before_sensitivity_v", "model_warnings",
+              "error", "adapted_ac_gain", "adapted_dc_gain", "adapted_vga_gain", "dfe_tap_codes",
+              "warnings", "best", "ends_corner", "tx_front_end_file"})
             header.push_back(h);
         Table t(header);
         for (std::size_t i = 0; i < sweep->points.size(); ++i) {
@@ -164,6 +165,8 @@ std::vector<std::string> writeCsvFiles(const std::string& outDir, const LinkConf
             for (const std::string& w : p.warnings) warnings += (warnings.empty() ? "" : "; ") + w;
             row.push_back(csvField(warnings));
             row.push_back(sweep->best && *sweep->best == i ? "1" : "0");
+            row.push_back(csvField(p.endsCorner));
+            row.push_back(csvField(p.txFrontEndFile));
             t.row(row);
         }
         save(outfile::kSweepCsv, t);

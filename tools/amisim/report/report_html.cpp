@@ -102,9 +102,12 @@ std::string htmlReport(const json& r, const std::string& outDir) {
         row("Analog ends", e.value("description", std::string()));
         if (e.value("analog", false)) {
             std::string cost = number(e.value("cost_at_nyquist_db", 0.0), "%.2f dB at Nyquist");
-            if (e.contains("eye_height_cost"))
+            if (e.contains("eye_height_cost")) {
                 cost += number(e.value("eye_height_cost", 0.0) * 1e3,
                                ", %.2f mV of statistical eye height");
+                const std::string settings = e.value("eye_height_cost_settings", std::string());
+                if (!settings.empty()) cost += " " + settings;
+            }
             row("Cost of the ends", cost);
         }
     }

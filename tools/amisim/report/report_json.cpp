@@ -109,7 +109,10 @@ nlohmann::json channelJson(const LinkConfig& cfg, const ChannelInfo& c) {
                  {"cost_at_nyquist_db", c.ends.costAtNyquistDb}};
     if (c.ends.analog) j["ends"]["corner"] = c.ends.corner;
     if (!c.ends.txFrontEndFile.empty()) j["ends"]["tx_front_end_file"] = c.ends.txFrontEndFile;
-    if (c.ends.eyeHeightCostV) j["ends"]["eye_height_cost"] = *c.ends.eyeHeightCostV;
+    if (c.ends.eyeHeightCostV) {
+        j["ends"]["eye_height_cost"] = *c.ends.eyeHeightCostV;
+        j["ends"]["eye_height_cost_settings"] = c.ends.eyeCostSettings;
+    }
     if (c.check) {
         j["checks"] = {{"first_hz", c.check->firstHz},
                        {"last_hz", c.check->lastHz},

@@ -1,4 +1,5 @@
 // The summary a run prints on standard output.
+#include <filesystem>
 #include <iomanip>
 
 #include "amisim/report/margin_report.hpp"
@@ -22,6 +23,12 @@ void printSweepTable(std::ostream& os, const SweepResult& sw) {
     os << "   ";
     for (const SweepAxis& a : sw.axes) os << " " << std::setw(18) << a.name();
     os << "   height mV  width UI  adapted AC DC VGA\n";
+    // the points' settings may move the analog ends: then each row says which it ran with
+    bool endsVary = false;
+    for (const SweepPoint& p : sw.points)
+        endsVary = endsVary || (p.ran && p.ok &&
+                                (p.endsCorner != sw.points.front().endsCorner ||
+                                 p.txFrontEndFile != sw.points.front().txFrontEndFile));
     for (std::size_t i = 0; i < sw.points.size() && i < kMaxSweepRows; ++i) {
         const SweepPoint& p = sw.points[i];
         os << "   ";
@@ -34,6 +41,11 @@ void printSweepTable(std::ostream& os, const SweepResult& sw) {
             if (p.adapted)
                 os << "  " << std::setw(10) << p.adapted->ac << " " << std::setw(2) << p.adapted->dc
                    << " " << std::setw(3) << p.adapted->vga;
+            if (endsVary)
+                os << "  ends " << p.endsCorner
+                   << (p.txFrontEndFile.empty()
+                           ? ""
+                           : ", " + std::filesystem::path(p.txFrontEndFile).filename().string());
             if (!p.warnings.empty())
                 os << "  (" << p.warnings.size() << " warning"
                    << (p.warnings.size() == 1 ? "" : "s") << ")";
@@ -105,7 +117,10 @@ void printSummary(std::ostream& os, const LinkConfig& cfg, const LinkResult& res
            << " dB at Nyquist";
         if (res.channel.ends.eyeHeightCostV)
             os << " and " << *res.channel.ends.eyeHeightCostV * 1e3
-               << " mV of statistical eye height (against ideal ends)";
+               << " mV of statistical eye height against ideal ends"
+               << (res.channel.ends.eyeCostSettings.empty()
+                       ? ""
+                       : ", " + res.channel.ends.eyeCostSettings);
         os << "\n";
     }
     os << "  pulse main cursor: " << std::setprecision(2) << res.pulse.mainCursor() * 1e3

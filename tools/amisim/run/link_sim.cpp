@@ -9,7 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "amisim/channel/analog_channel.hpp"
+#include "amisim/run/adapted_settings.hpp"
+#include "amisim/run/analog_link.hpp"
 #include "amisim/channel/block_convolver.hpp"
 #include "amisim/channel/channel_file.hpp"
 #include "amisim/eye/prbs.hpp"
@@ -229,23 +230,10 @@ std::map<std::string, std::string> reservedParameters(const LinkConfig& cfg, con
 // set by hand, so the probe equalises alike without running the adaptation a second time.
 std::string probeParameterString(const LinkConfig& cfg, const AmiModelFile& rxFile,
                                  const LinkResult& res) {
-    if (!res.adaptedGains) return res.rx.parametersIn;
-    const std::map<std::string, double> in = numericOutputs(res.rx.parametersIn);
-    auto declared = [&](const std::string& name) { return in.count(name) > 0; };
+    const std::optional<std::vector<ParamOverride>> pins = adaptedGainOverrides(res);
+    if (!pins) return res.rx.parametersIn;
     std::vector<ParamOverride> overrides = cfg.rxOverrides;
-    auto pin = [&](const std::string& name, int value) {
-        if (declared(name)) overrides.push_back(ParamOverride{name, std::to_string(value)});
-    };
-    if (!declared("ctle_mode")) return res.rx.parametersIn;
-    pin("ctle_mode", 0);
-    const auto highGain = in.find("ctle_hg_sel");
-    if (highGain != in.end() && highGain->second != 0) {
-        pin("eqz_s4_ac_gain", res.adaptedGains->ac);
-        pin("eqz_s4_dc_gain", res.adaptedGains->dc);
-    } else {
-        pin("eqz_s1_ac_gain", res.adaptedGains->ac);
-    }
-    pin("vga_gain", res.adaptedGains->vga);
+    overrides.insert(overrides.end(), pins->begin(), pins->end());
     try {
         return buildParameterString(rxFile, overrides,
                                     reservedParameters(cfg, rxFile, cfg.files.rxLibrary));

@@ -72,7 +72,10 @@ struct LinkConfig {
     // The buffers' and packages' analog ends from the kit's .ibs around the channel; ideal
     // ends leave the channel's SDD21 alone.
     bool idealEnds = false;
-    IbisCorner corner = IbisCorner::Typ;
+    // The corner of the ends (--corner). Empty: they follow the models' own corner parameter,
+    // the transmitter's when it is set (its AMI_Resolve names its front end by it), else the
+    // receiver's, else typical.
+    std::optional<IbisCorner> corner;
     // The receiver's time-domain output written as CSV, over these bits (default: the first
     // thousand after the ignored ones).
     std::string waveformFile;

@@ -5,12 +5,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+
+#include "amisim/run/analog_link.hpp"
 
 namespace amisim {
 
@@ -63,6 +66,8 @@ json sweepPointToJson(const SweepPoint& p, const std::vector<SweepAxis>& axes) {
             taps.push_back({{"tap", t.index}, {"code", t.code}, {"weight", t.weight}});
         j["dfe_taps"] = taps;
     }
+    if (!p.endsCorner.empty()) j["ends_corner"] = p.endsCorner;
+    if (!p.txFrontEndFile.empty()) j["tx_front_end_file"] = p.txFrontEndFile;
     j["seconds"] = p.seconds;
     return j;
 }
@@ -92,6 +97,8 @@ SweepPoint sweepPointFromJson(const json& j, const std::vector<SweepAxis>& axes)
             p.adapted = AdaptedGains{g.at("ac_gain").get<int>(), g.at("dc_gain").get<int>(),
                                      g.at("vga_gain").get<int>()};
         }
+        p.endsCorner = j.value("ends_corner", std::string());
+        p.txFrontEndFile = j.value("tx_front_end_file", std::string());
         for (const json& t : j.value("dfe_taps", json::array()))
             p.dfeTaps.push_back(DfeTap{t.at("tap").get<int>(), t.at("code").get<int>(),
                                        t.at("weight").get<double>()});
@@ -132,16 +139,29 @@ SweepPoint computeSweepPoint(const LinkConfig& base, const std::vector<SweepAxis
     p.values = values;
     p.ran = true;
     try {
-        const LinkResult r = runLink(configForPoint(base, axes, values), channel);
+        const LinkConfig cfg = configForPoint(base, axes, values);
+        // The shared channel holds the base's ends; a point whose settings make the
+        // transmitter's AMI_Resolve name another front end, or move the corner, gets its own.
+        std::optional<PreparedChannel> own;
+        if (endsDiffer(cfg, channel.info.ends)) own = prepareChannel(cfg);
+        const PreparedChannel& used = own ? *own : channel;
+        const LinkResult r = runLink(cfg, used);
         if (!r.stat) throw std::runtime_error("the point gave no statistical eye");
+        if (r.channel.ends.analog) p.endsCorner = r.channel.ends.corner;
+        p.txFrontEndFile = r.channel.ends.txFrontEndFile;
         p.ok = true;
         p.eyeHeight = r.stat->eyeHeight;
         p.eyeWidth = r.stat->eyeWidth;
         p.rawEyeHeight = r.stat->rawEyeHeight;
         p.modelWarnings = r.tx.warnings.size() + r.rx.warnings.size();
         // the channel's warnings lead amisim's list; every point shares them
-        for (std::size_t i = channel.warnings.size(); i < r.warnings.size(); ++i)
+        for (std::size_t i = used.warnings.size(); i < r.warnings.size(); ++i)
             p.warnings.push_back("amisim: " + r.warnings[i]);
+        if (own)
+            for (const std::string& w : own->warnings)
+                if (std::find(channel.warnings.begin(), channel.warnings.end(), w) ==
+                    channel.warnings.end())
+                    p.warnings.push_back("amisim: " + w);
         for (const std::string& w : modelWarnings(r)) p.warnings.push_back(w);
         if (r.tx.paramsValid || r.rx.paramsValid)
             p.paramsValid = r.tx.paramsValid.value_or(true) && r.rx.paramsValid.value_or(true);

@@ -36,7 +36,10 @@ struct SweepPoint {
     std::optional<bool> paramsValid;  // false when either model said Params_Valid False
     std::optional<AdaptedGains> adapted;
     std::vector<DfeTap> dfeTaps;  // as the receiver reported them after AMI_Init
-    double seconds = 0;           // wall time of the point
+    // The analog ends of the point's channel: their corner and the transmitter's front-end
+    // file (empty: a lumped front end, or ideal ends), which the point's settings may change.
+    std::string endsCorner, txFrontEndFile;
+    double seconds = 0;  // wall time of the point
 };
 
 // The point record. Values are keyed by axis name; decoding takes them back in axis order and

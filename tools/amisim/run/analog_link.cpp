@@ -1,4 +1,4 @@
-#include "amisim/channel/analog_channel.hpp"
+#include "amisim/run/analog_link.hpp"
 
 #include <cmath>
 #include <filesystem>
@@ -29,7 +29,58 @@ std::string transmitterParameters(const LinkConfig& cfg) {
     return buildParameterString(txFile, cfg.txOverrides, reserved);
 }
 
+// The value of the last override of `name`, the one that wins.
+std::optional<std::string> overrideOf(const std::vector<ParamOverride>& overrides,
+                                      const std::string& name) {
+    for (auto it = overrides.rbegin(); it != overrides.rend(); ++it)
+        if (it->name == name) return it->value;
+    return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<IbisCorner> ibisCornerOfSetting(const std::string& setting) {
+    if (setting == "0") return IbisCorner::Typ;
+    if (setting == "1") return IbisCorner::Max;
+    if (setting == "2") return IbisCorner::Min;
+    return std::nullopt;
+}
+
+std::string cornerSettingOf(IbisCorner corner) {
+    switch (corner) {
+        case IbisCorner::Max:
+            return "1";
+        case IbisCorner::Min:
+            return "2";
+        case IbisCorner::Typ:
+            break;
+    }
+    return "0";
+}
+
+IbisCorner endsCorner(const LinkConfig& cfg) {
+    if (cfg.corner) return *cfg.corner;
+    // the corner the user set, the transmitter's before the receiver's; then the one the .ami
+    // files default to, in the same order
+    for (const auto* overrides : {&cfg.txOverrides, &cfg.rxOverrides})
+        if (const auto setting = overrideOf(*overrides, "corner"))
+            if (const auto c = ibisCornerOfSetting(*setting)) return *c;
+    for (const std::string* ami : {&cfg.files.txAmi, &cfg.files.rxAmi}) {
+        if (ami->empty()) continue;
+        const AmiModelFile model = loadModelFile(*ami);
+        const AmiParameter* p = model.find(std::vector<std::string>{"corner"});
+        if (p && p->isInput() && p->defaultValue)
+            if (const auto c = ibisCornerOfSetting(*p->defaultValue)) return *c;
+    }
+    return IbisCorner::Typ;
+}
+
+bool endsDiffer(const LinkConfig& cfg, const EndsInfo& ends) {
+    if (!ends.analog) return false;
+    if (ibisCornerName(endsCorner(cfg)) != ends.corner) return true;
+    const TxResolution r = resolveTxFrontEnd(cfg.files.txLibrary, transmitterParameters(cfg));
+    return r.txR != ends.resolvedTxR || r.tstoneFile != ends.resolvedFile;
+}
 
 ChannelImpulse lineWithEnds(const ChannelImpulse& line, const AnalogEnds& ends, int samplesPerBit) {
     const double dt = line.sampleInterval;
@@ -69,7 +120,7 @@ void applyAnalogEnds(const LinkConfig& cfg, PreparedChannel& p, const FourPortDa
         resolveTxFrontEnd(cfg.files.txLibrary, transmitterParameters(cfg));
     AnalogEnds ends;
     try {
-        ends = loadAnalogEnds(cfg.files.ibsFile, cfg.corner, resolution, cfg.kitDir);
+        ends = loadAnalogEnds(cfg.files.ibsFile, endsCorner(cfg), resolution, cfg.kitDir);
     } catch (const IbisError& e) {
         throw IbisError(std::string(e.what()) +
                         " (the analog ends come from it; --ideal-ends runs without them)");
@@ -99,19 +150,9 @@ void applyAnalogEnds(const LinkConfig& cfg, PreparedChannel& p, const FourPortDa
     info.description = ends.describe();
     info.corner = ends.corner;
     info.txFrontEndFile = ends.txFrontEndFile;
+    info.resolvedTxR = resolution.txR;
+    info.resolvedFile = resolution.tstoneFile;
     info.costAtNyquistDb = lossDbAt(p.impulse, nyquist) - idealLoss;
-}
-
-void measureEndsEyeCost(const LinkConfig& cfg, LinkResult& res) {
-    if (!res.channel.ends.analog || !res.stat) return;
-    LinkConfig ideal = cfg;
-    ideal.idealEnds = true;
-    ideal.runTd = false;
-    ideal.runStat = true;
-    ideal.frequencyResponse = false;
-    ideal.quiet = true;
-    const LinkResult r = runLink(ideal);
-    if (r.stat) res.channel.ends.eyeHeightCostV = r.stat->eyeHeight - res.stat->eyeHeight;
 }
 
 }  // namespace amisim

@@ -134,6 +134,9 @@ void BM_RxSoak(benchmark::State& state) {
             samples > kCheckpointBits * kSpb ? samples - kCheckpointBits * kSpb : 0;
         double tailFirst = -1, tailLast = -1;
         std::uint64_t tailCount = 0;
+        // The same for the present 10^7 bits, for the progress lines.
+        double segmentFirst = -1, segmentLast = -1, segmentStart = 0;
+        std::uint64_t segmentCount = 0;
         using Clock = std::chrono::steady_clock;
         const Clock::time_point begin = Clock::now();
         double firstSegmentSeconds = 0;
@@ -159,6 +162,9 @@ void BM_RxSoak(benchmark::State& state) {
                     tailLast = t;
                     ++tailCount;
                 }
+                if (segmentCount == 0) segmentFirst = t;
+                segmentLast = t;
+                ++segmentCount;
             }
             if (waveOut) lastParams = waveOut;
             const std::uint64_t before = done;
@@ -170,8 +176,23 @@ void BM_RxSoak(benchmark::State& state) {
                     rssCheckpoint = ResidentMiB();
                     firstSegmentSeconds = seconds;
                 }
-                std::fprintf(stderr, "soak: %llu bits, %.1f s, resident %.1f MiB\n",
-                             static_cast<unsigned long long>(done / kSpb), seconds, ResidentMiB());
+                // Everything a checkpoint can tell, so that a run stopped early still reports.
+                const double period = segmentCount > 1 ? (segmentLast - segmentFirst) /
+                                                             static_cast<double>(segmentCount - 1)
+                                                       : 0.0;
+                std::fprintf(
+                    stderr,
+                    "soak: %llu bits, %.1f s, resident %.1f MiB, clock times %llu "
+                    "(%+lld against bits), dropped %lld, lock bit %lld, this 10^7: "
+                    "period %+.3f ppm, %.0f bits/s\n",
+                    static_cast<unsigned long long>(done / kSpb), seconds, ResidentMiB(),
+                    static_cast<unsigned long long>(delivered),
+                    static_cast<long long>(delivered) - static_cast<long long>(done / kSpb),
+                    OutputInt(lastParams, "clock_times_dropped"),
+                    OutputInt(lastParams, "cdr_lock_bit"), (period / kBitTime - 1.0) * 1e6,
+                    static_cast<double>(kCheckpointBits) / (seconds - segmentStart));
+                segmentCount = 0;
+                segmentStart = seconds;
             }
             if (before < tailStart && done >= tailStart) tailBegin = Clock::now();
         }

@@ -250,8 +250,9 @@ std::optional<long long> OutputInt(const std::string& params, const std::string&
 }
 
 // Clock recovery with its lock detector and the DFE, through filter stages that keep their own
-// history: eight threads, each cutting the same streams into its own block length, give bit for
-// bit what the same block length gives run alone. An instance that shared any state with
+// history: every block length gives the same stream, and eight threads, each cutting the same
+// streams into its own block length, give bit for bit what the same block length gives run
+// alone. An instance that shared any state with
 // another (a history, a loop, a lock detector) would see the other's signal interleaved with
 // its own and differ.
 TEST(ManyThreads, ClockRecoveryAndMixedBlockLengthsGiveTheSequentialResultsBitForBit) {
@@ -280,6 +281,23 @@ TEST(ManyThreads, ClockRecoveryAndMixedBlockLengthsGiveTheSequentialResultsBitFo
             EXPECT_NEAR(static_cast<double>(r.clocks.size()), static_cast<double>(kBits),
                         0.01 * kBits)
                 << settings[s] << ", blocks of " << length;
+        }
+    }
+
+    // Every block length cuts the same signal: the same output up to rounding, the same clock.
+    for (std::size_t s = 0; s < settings.size(); ++s) {
+        const StreamRun& first = expected[s][0];
+        for (std::size_t l = 1; l < lengths.size(); ++l) {
+            const StreamRun& r = expected[s][l];
+            double worst = 0;
+            for (std::size_t i = 0; i < r.samples.size(); ++i)
+                worst = std::max(worst, std::abs(r.samples[i] - first.samples[i]));
+            EXPECT_LT(worst, 1e-12) << settings[s] << ", blocks of " << lengths[l];
+            ASSERT_EQ(r.clocks.size(), first.clocks.size()) << settings[s] << ", " << lengths[l];
+            for (std::size_t i = 0; i < r.clocks.size(); ++i) {
+                ASSERT_NEAR(r.clocks[i], first.clocks[i], 1e-9 * kStreamBitTime)
+                    << settings[s] << ", blocks of " << lengths[l] << ", clock time " << i;
+            }
         }
     }
 

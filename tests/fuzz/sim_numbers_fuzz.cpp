@@ -30,10 +30,10 @@ const std::vector<std::string>& Settings() { return testsupport::TxSettingsVarie
 const char* const kRoot = "(Vanta10_Tx ";
 #endif
 
-// A time the models must refuse: not positive, not finite, or (as a bit time) a bit rate
-// beyond what the receiver serves.
-double RefusedTime(FuzzedDataProvider& in) {
-    switch (in.ConsumeIntegralInRange(0, 5)) {
+// A time the models must refuse: not positive or not finite, or, as a bit time, a bit rate
+// beyond what the receiver serves (as a sample interval any positive time is accepted).
+double RefusedTime(FuzzedDataProvider& in, bool bitTime) {
+    switch (in.ConsumeIntegralInRange(0, bitTime ? 5 : 3)) {
         case 0:
             return 0.0;
         case 1:
@@ -54,10 +54,10 @@ double RefusedTime(FuzzedDataProvider& in) {
 std::pair<double, double> Times(FuzzedDataProvider& in) {
     // One unit in eight refuses a time at set-up (half of them the bit time).
     const int refuse = in.ConsumeIntegralInRange(0, 15);
-    const double bitTime = refuse == 0 ? RefusedTime(in)
+    const double bitTime = refuse == 0 ? RefusedTime(in, true)
                                        // log-uniform over 10 ps (100 Gb/s) .. 16 ns (62.5 Mb/s)
                                        : 1e-11 * std::pow(1600.0, in.ConsumeProbability<double>());
-    if (refuse == 1) return {bitTime, RefusedTime(in)};
+    if (refuse == 1) return {bitTime, RefusedTime(in, false)};
     const int samplesPerBit = 2 * in.ConsumeIntegralInRange(1, 32);
     const double offset = in.ConsumeFloatingPointInRange(-0.499, 0.499);
     return {bitTime, bitTime / (samplesPerBit + offset)};

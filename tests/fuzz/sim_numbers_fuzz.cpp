@@ -1,12 +1,19 @@
 // The numbers a simulator passes, decoded from the fuzz input: the settings, row_size,
 // aggressors, sample_interval, bit_time and a sequence of AMI_GetWave block sizes. Sizes that
 // would make the harness itself allocate more than a simulator could are folded back into a
-// budget; everything else (negative sizes, zero, NaN, infinities, denormal times) reaches the
-// model library as it came.
+// budget; negative sizes and zero reach the model library as they came.
+//
+// Times: mostly a bit rate the receiver serves (62.5 Mb/s to 100 Gb/s) with an even number of
+// samples per bit (2 to 64, the interval itself any value that rounds to it), sometimes a time
+// the models must refuse at set-up (zero, negative, NaN, infinite, or a bit rate out of range).
+// Odd and huge sample counts per bit are left out: there the receiver's measure of its input
+// history reaches its cap and one unit costs tens of seconds under the sanitizers, which would
+// keep the harness from reaching depth; the unit tests cover those timings.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <bit>
+#include <cmath>
 #include <limits>
+#include <utility>
 
 #include "fuzz_support.hpp"
 #include "support/model_settings.hpp"
@@ -23,15 +30,37 @@ const std::vector<std::string>& Settings() { return testsupport::TxSettingsVarie
 const char* const kRoot = "(Vanta10_Tx ";
 #endif
 
-double Time(FuzzedDataProvider& in) {
-    switch (in.ConsumeIntegralInRange(0, 2)) {
-        case 0:  // a plausible time: 1 ps .. 1 ns
-            return 1e-12 * (1.0 + in.ConsumeFloatingPointInRange(0.0, 999.0));
-        case 1:  // any bit pattern at all
-            return std::bit_cast<double>(in.ConsumeIntegral<std::uint64_t>());
-        default:
-            return in.ConsumeFloatingPoint<double>();
+// A time the models must refuse: not positive or not finite, or, as a bit time, a bit rate
+// beyond what the receiver serves (as a sample interval any positive time is accepted).
+double RefusedTime(FuzzedDataProvider& in, bool bitTime) {
+    switch (in.ConsumeIntegralInRange(0, bitTime ? 5 : 3)) {
+        case 0:
+            return 0.0;
+        case 1:
+            return -in.ConsumeFloatingPointInRange(0.0, 1e-6);
+        case 2:
+            return std::numeric_limits<double>::quiet_NaN();
+        case 3:
+            return in.ConsumeBool() ? std::numeric_limits<double>::infinity()
+                                    : -std::numeric_limits<double>::infinity();
+        case 4:  // faster than 100 Gb/s
+            return 1e-11 * in.ConsumeFloatingPointInRange(1e-6, 0.999);
+        default:  // slower than 62.5 Mb/s
+            return 1.6e-8 * (1.001 + in.ConsumeFloatingPointInRange(0.0, 1e6));
     }
+}
+
+// bit_time, then sample_interval.
+std::pair<double, double> Times(FuzzedDataProvider& in) {
+    // One unit in eight refuses a time at set-up (half of them the bit time).
+    const int refuse = in.ConsumeIntegralInRange(0, 15);
+    const double bitTime = refuse == 0 ? RefusedTime(in, true)
+                                       // log-uniform over 10 ps (100 Gb/s) .. 16 ns (62.5 Mb/s)
+                                       : 1e-11 * std::pow(1600.0, in.ConsumeProbability<double>());
+    if (refuse == 1) return {bitTime, RefusedTime(in, false)};
+    const int samplesPerBit = 2 * in.ConsumeIntegralInRange(1, 32);
+    const double offset = in.ConsumeFloatingPointInRange(-0.499, 0.499);
+    return {bitTime, bitTime / (samplesPerBit + offset)};
 }
 
 std::int32_t Size(FuzzedDataProvider& in) {
@@ -58,8 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         aggressors %= 4;
         rowSize = static_cast<std::int32_t>(rowSize % (kSampleBudget / (1 + aggressors)));
     }
-    const double sampleInterval = Time(in);
-    const double bitTime = Time(in);
+    const auto [bitTime, sampleInterval] = Times(in);
     std::vector<std::int32_t> blocks;
     const int count = in.ConsumeIntegralInRange(0, 4);
     for (int i = 0; i < count; ++i) {

@@ -16,17 +16,6 @@ namespace {
 constexpr std::size_t kMaxAxisCodes = 1000;
 constexpr std::size_t kListedWarnings = 20;
 
-std::vector<std::string> splitOn(const std::string& s, char sep) {
-    std::vector<std::string> parts{""};
-    for (char c : s) {
-        if (c == sep)
-            parts.emplace_back();
-        else
-            parts.back() += c;
-    }
-    return parts;
-}
-
 std::optional<long long> wholeNumber(const std::string& s) {
     if (s.empty()) return std::nullopt;
     char* end = nullptr;

@@ -51,17 +51,6 @@ std::string formatValue(double v, bool integer) {
     return buf;
 }
 
-std::vector<std::string> split(const std::string& s, char sep) {
-    std::vector<std::string> parts{""};
-    for (char c : s) {
-        if (c == sep)
-            parts.emplace_back();
-        else
-            parts.back() += c;
-    }
-    return parts;
-}
-
 // What a parameter's values mean, as far as its declaration says.
 std::string unitOf(const AmiParameter& p) {
     std::string unit;
@@ -74,6 +63,17 @@ std::string unitOf(const AmiParameter& p) {
 }
 
 }  // namespace
+
+std::vector<std::string> splitOn(const std::string& s, char sep) {
+    std::vector<std::string> parts{""};
+    for (char c : s) {
+        if (c == sep)
+            parts.emplace_back();
+        else
+            parts.back() += c;
+    }
+    return parts;
+}
 
 SweepAxis parseSweep(const std::string& text, const AmiModelFile& tx, const AmiModelFile& rx) {
     const auto eq = text.find('=');
@@ -111,12 +111,12 @@ SweepAxis parseSweep(const std::string& text, const AmiModelFile& tx, const AmiM
     }
     const bool integer = param->type == "Integer";
     if (range.find(':') == std::string::npos) {
-        for (const std::string& v : split(range, ',')) {
+        for (const std::string& v : splitOn(range, ',')) {
             if (v.empty()) throw std::invalid_argument("--sweep '" + text + "' has an empty value");
             axis.values.push_back(v);
         }
     } else {
-        const std::vector<std::string> parts = split(range, ':');
+        const std::vector<std::string> parts = splitOn(range, ':');
         double a = 0, b = 0, step = 1;
         if (parts.size() > 3 || !parseNumber(parts[0], a) || !parseNumber(parts[1], b) ||
             (parts.size() == 3 && !parseNumber(parts[2], step)))

@@ -17,6 +17,9 @@ namespace amisim {
 // Parses "NAME=A:B[:STEP]" (STEP 1 when left out) or "NAME=V1,V2,...". NAME is "tx.PARAM",
 // "rx.PARAM" or a PARAM that only one model declares as an input. Throws std::invalid_argument
 // with a clear message.
+// The pieces of s between the separators (one empty piece for an empty s).
+std::vector<std::string> splitOn(const std::string& s, char sep);
+
 SweepAxis parseSweep(const std::string& text, const AmiModelFile& tx, const AmiModelFile& rx);
 
 // Every combination of the axes' values; the first axis changes slowest.

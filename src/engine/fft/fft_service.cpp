@@ -5,8 +5,12 @@
 
 #include "engine/fft/fft_plan_cache.hpp"
 
+// Static TLS rather than a block the loader hands out on first use: a model library is
+// loaded and unloaded many times in one process, and a dynamic block of an unloaded library
+// is left for leak checkers to walk. The state is a few words, well inside the room the
+// loader keeps for such libraries.
 FftServiceState& fftServiceState() {
-    thread_local FftServiceState state;
+    thread_local FftServiceState state __attribute__((tls_model("initial-exec")));
     return state;
 }
 

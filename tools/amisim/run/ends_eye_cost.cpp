@@ -12,15 +12,7 @@ namespace {
 
 void measure(const LinkConfig& cfg, LinkResult& res) {
     EndsInfo& ends = res.channel.ends;
-    LinkConfig at = cfg;
-    at.runTd = false;
-    at.runStat = true;
-    at.frequencyResponse = false;
-    at.probeOutputRange = false;
-    at.marginWalk = false;
-    at.statFiguresOnly = true;
-    at.waveformFile.clear();
-    at.quiet = true;
+    LinkConfig at = statFiguresOnly(cfg);
     const std::optional<std::vector<ParamOverride>> pins = adaptedGainOverrides(res);
     double withEnds = res.stat->eyeHeight;
     if (pins) {

@@ -208,6 +208,18 @@ PreparedChannel prepareChannel(const LinkConfig& cfg) {
     return p;
 }
 
+LinkConfig statFiguresOnly(LinkConfig cfg) {
+    cfg.runStat = true;
+    cfg.runTd = false;
+    cfg.quiet = true;
+    cfg.probeOutputRange = false;
+    cfg.frequencyResponse = false;
+    cfg.marginWalk = false;
+    cfg.statFiguresOnly = true;
+    cfg.waveformFile.clear();
+    return cfg;
+}
+
 LinkResult runLink(const LinkConfig& cfg) {
     validateConfig(cfg);
     return runLink(cfg, prepareChannel(cfg));

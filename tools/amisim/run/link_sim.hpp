@@ -167,6 +167,10 @@ struct LinkResult {
 // Runs the link; throws std::runtime_error (or a subclass) with a clear message on any
 // failure of the inputs or the models. The second form reuses a channel already built for the
 // same bit rate and samples per bit.
+// The link cut down to its statistical eye figures, quietly: what a sweep point or a comparison
+// eye needs (no time domain, probe, frequency response, margin walk or waveform file).
+LinkConfig statFiguresOnly(LinkConfig cfg);
+
 LinkResult runLink(const LinkConfig& cfg);
 LinkResult runLink(const LinkConfig& cfg, const PreparedChannel& channel);
 

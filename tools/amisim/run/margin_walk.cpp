@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "amisim/host/kit_files.hpp"
+#include "amisim/run/adapted_settings.hpp"
 #include "amisim/run/link_sim.hpp"
 #include "amisim/eye/stat_eye.hpp"
 
@@ -123,16 +124,8 @@ MarginWalk walkMargin(const LinkConfig& cfg, const LinkResult& res) {
     // The gains the receiver's adaptation chose in the run, set by hand: with the DFE fixed the
     // adaptation would weigh its candidates differently and could choose others, and the walk
     // must follow one equaliser.
-    if (res.adaptedGains) {
-        set("ctle_mode", "0");
-        const std::optional<double> highGain = rxSetting(res, "ctle_hg_sel");
-        if (highGain && *highGain != 0) {
-            set("eqz_s4_ac_gain", std::to_string(res.adaptedGains->ac));
-            set("eqz_s4_dc_gain", std::to_string(res.adaptedGains->dc));
-        } else {
-            set("eqz_s1_ac_gain", std::to_string(res.adaptedGains->ac));
-        }
-        set("vga_gain", std::to_string(res.adaptedGains->vga));
+    if (const auto pins = adaptedGainOverrides(res)) {
+        for (const ParamOverride& p : *pins) set(p.name, p.value);
     }
 
     MarginStep curves = step(

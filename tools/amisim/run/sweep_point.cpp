@@ -121,14 +121,7 @@ LinkConfig withPointValues(const LinkConfig& base, const std::vector<SweepAxis>&
 
 LinkConfig configForPoint(const LinkConfig& base, const std::vector<SweepAxis>& axes,
                           const std::vector<std::string>& values) {
-    LinkConfig c = withPointValues(base, axes, values);
-    c.runStat = true;
-    c.runTd = false;
-    c.quiet = true;
-    c.probeOutputRange = false;
-    c.frequencyResponse = false;
-    c.statFiguresOnly = true;
-    return c;
+    return statFiguresOnly(withPointValues(base, axes, values));
 }
 
 SweepPoint computeSweepPoint(const LinkConfig& base, const std::vector<SweepAxis>& axes,

@@ -248,3 +248,25 @@ TEST(TdEye, PictureIsNoMoreOpenThanTheMeasurementWithJitterAndSlopedEdges) {
         EXPECT_GT(cell(rowOf(r.levelZeroMax)), 0.0) << "clock times " << clocks;
     }
 }
+
+TEST(TdEye, ALongRunDrawsAnEvenSampleOfAtMostTwoHundredThousandTraces) {
+    // a few more measured bits than the picture draws: every second one is drawn
+    constexpr int spb = 2;
+    TdEyeOptions o = options();
+    o.samplesPerBit = spb;
+    o.mainIndex = 1;
+    const std::vector<bool> bits = prbsBits(o.ignoreBits + 200008);
+    std::vector<double> w(bits.size() * spb);
+    for (std::size_t i = 0; i < w.size(); ++i) w[i] = bits[i / spb] ? 0.4 : -0.4;
+    TdEye eye(bits, o);
+    for (std::size_t pos = 0; pos < w.size(); pos += 65536) {
+        const std::size_t n = std::min<std::size_t>(65536, w.size() - pos);
+        eye.addBlock(std::vector<double>(w.begin() + static_cast<long>(pos),
+                                         w.begin() + static_cast<long>(pos + n)),
+                     {});
+    }
+    const TdEyeResult r = eye.finish();
+    ASSERT_GT(r.sampledBits, 200000u);
+    EXPECT_LE(r.pictureTraces, 200000u);
+    EXPECT_NEAR(static_cast<double>(r.pictureTraces), r.sampledBits / 2.0, 1.0);
+}

@@ -124,16 +124,18 @@ void TdEye::sampleBit(Sampler& s, double ref, std::int64_t k) {
             if (v > 0) ++st.errors;
         }
     };
+    // every alignment until one is chosen, then that one alone
+    const int firstShift = s.shift >= 0 ? s.shift - kShifts : -kShifts;
+    const int lastShift = s.shift >= 0 ? s.shift - kShifts : kShifts;
     for (int c = 0; c < columns_; ++c) {
         const double v = valueAt(ref + (c - spb_) + shift);
         const std::size_t bin = static_cast<std::size_t>(
             std::clamp((v + opt_.levelRange) * binScale, 0.0, kHistogramBins - 1.0));
-        for (int sh = -kShifts; sh <= kShifts; ++sh) {
-            if (s.shift >= 0 && sh + kShifts != s.shift) continue;
+        const std::size_t col = static_cast<std::size_t>(c);
+        for (int sh = firstShift; sh <= lastShift; ++sh) {
             const std::int64_t kb = k + sh;
             if (kb < 0 || kb >= nbits) continue;
             const std::size_t h = static_cast<std::size_t>(sh + kShifts);
-            const std::size_t col = static_cast<std::size_t>(c);
             ColumnStats& st = s.stats[h][col];
             const bool one = bits_[static_cast<std::size_t>(kb)] != 0;
             add(st, v, one);
@@ -145,8 +147,11 @@ void TdEye::sampleBit(Sampler& s, double ref, std::int64_t k) {
     // the picture costs no more than the models; the measured opening is marked on it.
     if (k >= static_cast<std::int64_t>(opt_.ignoreBits)) {
         const std::uint64_t n = bits_.size(), ignore = opt_.ignoreBits;
+        // rounded up: rounded down, a run just short of twice the limit drew nearly twice it
         const std::uint64_t stride =
-            n > ignore ? std::max<std::uint64_t>(1, (n - ignore) / kMaxDrawnTraces) : 1;
+            n > ignore
+                ? std::max<std::uint64_t>(1, (n - ignore + kMaxDrawnTraces - 1) / kMaxDrawnTraces)
+                : 1;
         if ((static_cast<std::uint64_t>(k) - ignore) % stride == 0) drawTrace(s, ref + shift);
     }
     s.phaseSum += ref - (static_cast<double>(k) * spb_ + static_cast<double>(opt_.mainIndex));
@@ -375,7 +380,8 @@ double TdEye::tailBer(const std::vector<std::uint32_t>& hist, std::uint64_t n, b
 // A trace over 3 UI around its sampling instant: in every column it covers the fine rows
 // between its lowest and highest value there, and each of those counts it once.
 void TdEye::drawTrace(Sampler& s, double instant) {
-    if (s.picture.empty()) s.picture.assign(static_cast<std::size_t>(kDrawColumns) * kFineRows, 0);
+    if (s.picture.empty())
+        s.picture.assign(static_cast<std::size_t>(kFineRows + 1) * kDrawColumns, 0);
     const double rowScale = kFineRows / (2 * opt_.levelRange);
     auto rowOf = [&](double v) {
         return std::clamp(static_cast<int>((v + opt_.levelRange) * rowScale), 0, kFineRows - 1);
@@ -383,6 +389,7 @@ void TdEye::drawTrace(Sampler& s, double instant) {
     const double width = static_cast<double>(spb_) / kColumnsPerUi;  // samples per column
     const double from = instant - 1.5 * spb_;
     double left = valueAt(from);
+    std::uint32_t* picture = s.picture.data();
     for (int c = 0; c < kDrawColumns; ++c) {
         const double u0 = from + c * width, u1 = u0 + width;
         const double right = valueAt(u1);
@@ -392,8 +399,10 @@ void TdEye::drawTrace(Sampler& s, double instant) {
             lo = std::min(lo, v);
             hi = std::max(hi, v);
         }
-        std::uint32_t* column = s.picture.data() + static_cast<std::size_t>(c) * kFineRows;
-        for (int row = rowOf(lo), top = rowOf(hi); row <= top; ++row) ++column[row];
+        // Row by row, so that a trace's neighbouring columns share cache lines.
+        ++picture[static_cast<std::size_t>(rowOf(lo)) * kDrawColumns + static_cast<std::size_t>(c)];
+        --picture[static_cast<std::size_t>(rowOf(hi) + 1) * kDrawColumns +
+                  static_cast<std::size_t>(c)];
         left = right;
     }
     ++s.traces;
@@ -407,10 +416,21 @@ void TdEye::drawPicture(const Sampler& s, double offset, TdEyeResult& r) const {
     const int first =
         std::clamp(kColumnsPerUi / 2 + static_cast<int>(std::lround(offset / spb_ * kColumnsPerUi)),
                    0, kDrawColumns - kPictureColumns);
+    // traces per fine pixel, column by column: the running sums of the rows' differences
+    std::vector<std::uint32_t> picture(static_cast<std::size_t>(kDrawColumns) * kFineRows);
+    std::vector<std::uint32_t> sum(kDrawColumns, 0);
+    for (int row = 0; row < kFineRows; ++row) {
+        const std::uint32_t* d = s.picture.data() + static_cast<std::size_t>(row) * kDrawColumns;
+        for (int c = 0; c < kDrawColumns; ++c) {
+            sum[static_cast<std::size_t>(c)] += d[c];
+            picture[static_cast<std::size_t>(c) * kFineRows + static_cast<std::size_t>(row)] =
+                sum[static_cast<std::size_t>(c)];
+        }
+    }
     int lowRow = kFineRows, highRow = -1;
     for (int c = first; c < first + kPictureColumns; ++c)
         for (int row = 0; row < kFineRows; ++row)
-            if (s.picture[static_cast<std::size_t>(c) * kFineRows + row] > 0) {
+            if (picture[static_cast<std::size_t>(c) * kFineRows + row] > 0) {
                 lowRow = std::min(lowRow, row);
                 highRow = std::max(highRow, row);
             }
@@ -431,7 +451,7 @@ void TdEye::drawPicture(const Sampler& s, double offset, TdEyeResult& r) const {
                      0.0);
     for (int c = 0; c < kPictureColumns; ++c) {
         const std::uint32_t* column =
-            s.picture.data() + static_cast<std::size_t>(first + c) * kFineRows;
+            picture.data() + static_cast<std::size_t>(first + c) * kFineRows;
         for (int row = 0; row < rows; ++row) {
             std::uint32_t most = 0;
             for (int f = lowRow + row * merge; f < std::min(kFineRows, lowRow + (row + 1) * merge);

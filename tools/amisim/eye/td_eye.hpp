@@ -101,7 +101,10 @@ class TdEye {
         std::vector<std::vector<ColumnStats>> stats;  // [shift][column]
         // [quarter][shift][column], the third and last quarter of the measured bits
         std::array<std::vector<std::vector<ColumnStats>>, 2> quarters;
-        // traces per pixel over 3 UI around the sampling instants, on a fine voltage grid
+        // traces per pixel over 3 UI around the sampling instants, on a fine voltage grid, row
+        // by row, kept as each pixel's difference from the one below (a trace adds one at its
+        // lowest row and takes one off above its highest, whatever its height); unsigned
+        // arithmetic wraps and the running sums come out exact
         std::vector<std::uint32_t> picture;
         std::uint64_t traces = 0;
         double phaseSum = 0;  // sum of (instant - bit k's nominal instant), samples

@@ -62,3 +62,25 @@ TEST(HtmlSearchSections, RowsShowWhatTheAdaptationChoseAndFailures) {
               std::string::npos)
         << o;
 }
+
+TEST(HtmlSearchSections, RowsSayWhichAnalogEndsEachRanWithWhenTheyDiffer) {
+    json pts = points();
+    pts[0]["ends_corner"] = "typ";
+    pts[0]["tx_front_end_file"] = "/kit/front_end_tt_1.s4p";
+    json same{{"sweep", {{"axes", axesJson()}, {"points", pts}, {"best_index", 0}}}};
+    // one corner for every point that ran: nothing to tell apart
+    EXPECT_EQ(htmlSweepSection(same).find("analog ends"), std::string::npos);
+
+    json second = pts[0];
+    second["tap1"] = "1";
+    second["ends_corner"] = "max";
+    second["tx_front_end_file"] = "/kit/front_end_ff_1.s4p";
+    pts.push_back(second);
+    const json differ{{"sweep", {{"axes", axesJson()}, {"points", pts}, {"best_index", 0}}}};
+    const std::string h = htmlSweepSection(differ);
+    EXPECT_NE(h.find("<th>analog ends</th><th>note</th>"), std::string::npos) << h;
+    EXPECT_NE(h.find("<td>typ, front_end_tt_1.s4p</td><td>best</td>"), std::string::npos) << h;
+    EXPECT_NE(h.find("<td>max, front_end_ff_1.s4p</td><td></td>"), std::string::npos) << h;
+    // the failed point has no ends to tell
+    EXPECT_NE(h.find("<td>-</td><td>the point's process"), std::string::npos) << h;
+}

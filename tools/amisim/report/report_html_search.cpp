@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 
 #include "amisim/report/report_html_sections.hpp"
@@ -69,6 +70,33 @@ std::string headerCells(const json& axes) {
            "<th>DFE taps</th>";
 }
 
+// Whether the points ran with different analog ends (their settings moved the transmitter's
+// corner or front end): the table then says which each ran with.
+bool endsVary(const json& points) {
+    const json* first = nullptr;
+    for (const auto& p : points) {
+        if (!p.value("ok", false)) continue;
+        if (first == nullptr) {
+            first = &p;
+        } else if (p.value("ends_corner", std::string()) !=
+                       first->value("ends_corner", std::string()) ||
+                   p.value("tx_front_end_file", std::string()) !=
+                       first->value("tx_front_end_file", std::string())) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string endsCell(const json& p) {
+    if (!p.value("ok", false)) return "<td>-</td>";
+    std::string ends = p.value("ends_corner", std::string());
+    const std::string file = p.value("tx_front_end_file", std::string());
+    if (!file.empty())
+        ends += (ends.empty() ? "" : ", ") + std::filesystem::path(file).filename().string();
+    return "<td>" + htmlEscaped(ends) + "</td>";
+}
+
 std::size_t bestIndex(const json& section) {
     const json& b = section.value("best_index", json());
     return b.is_number_integer() && b.get<long long>() >= 0 ? b.get<std::size_t>()
@@ -87,16 +115,19 @@ std::string htmlSweepSection(const json& r) {
     if (!r.contains("sweep")) return "";
     const json& sw = r["sweep"];
     const json axes = sw.value("axes", json::array());
+    const json points = sw.value("points", json::array());
+    const bool ends = endsVary(points);
     std::ostringstream h;
     h << "<h2>Sweep</h2>\n<table id=\"sweep\">\n<tr>" << headerCells(axes)
-      << "<th>note</th></tr>\n";
+      << (ends ? "<th>analog ends</th>" : "") << "<th>note</th></tr>\n";
     const std::size_t best = bestIndex(sw);
     std::size_t i = 0;
-    for (const auto& p : sw.value("points", json::array())) {
+    for (const auto& p : points) {
         if (i >= kMaxRows) break;
         h << "<tr>";
         for (const auto& a : axes) h << "<td>" << htmlEscaped(valueOf(p, a)) << "</td>";
-        h << resultCells(p) << noteCell(p, i == best ? "best" : "") << "</tr>\n";
+        h << resultCells(p) << (ends ? endsCell(p) : "") << noteCell(p, i == best ? "best" : "")
+          << "</tr>\n";
         ++i;
     }
     h << "</table>\n";

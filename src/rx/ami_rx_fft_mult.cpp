@@ -151,19 +151,22 @@ void AmiRxFFTMult::ConfigureWaveform() {
     filterStages_.clear();
 }
 
+void AmiRxFFTMult::MeasureSpans() {
+    if (historyNeeded_ >= 0) return;
+    // One measure gives both sides.
+    const v10kx_ami_rx::CascadeSpan span =
+        v10kx_ami_rx::MeasureCascadeSpan(stageResponses, sampleInterval, bitTime / sampleInterval);
+    historyNeeded_ = static_cast<std::int64_t>(span.history);
+    lookAheadNeeded_ = static_cast<std::int64_t>(span.lookAhead);
+}
+
 std::int64_t AmiRxFFTMult::HistoryNeeded() {
-    if (historyNeeded_ < 0) {
-        historyNeeded_ = static_cast<std::int64_t>(v10kx_ami_rx::CascadeHistoryLength(
-            stageResponses, sampleInterval, bitTime / sampleInterval));
-    }
+    MeasureSpans();
     return historyNeeded_;
 }
 
 std::int64_t AmiRxFFTMult::LookAheadNeeded() {
-    if (lookAheadNeeded_ < 0) {
-        lookAheadNeeded_ = static_cast<std::int64_t>(v10kx_ami_rx::CascadeLookAheadLength(
-            stageResponses, sampleInterval, bitTime / sampleInterval));
-    }
+    MeasureSpans();
     return lookAheadNeeded_;
 }
 

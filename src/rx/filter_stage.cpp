@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+
+#include "engine/fft/real_fft_plan.hpp"
 
 namespace v10kx_ami_rx {
 
@@ -28,18 +31,55 @@ std::unique_ptr<SpectrumStage> MakeFilterStage(const StageResponse& stage, doubl
 
 namespace {
 
-// The response to one bit of `bit` samples, from the impulse response `h` on a circular grid:
-// sample j is the response j samples after the bit's end (so the last samples are the response
-// before time zero). Sampling a stage up to the Nyquist frequency leaves a ringing at that
-// frequency in its impulse response, falling only as 1/n. A bit of an even count of samples
-// sums it away; for an odd count the sum leaves one sample of it, and a measure of length would
-// then judge that ringing rather than the response. There the bit response is averaged over two
-// neighbouring samples, which cancels the ringing as an even count does and moves the measure
-// by half a sample.
-std::vector<double> BitPulse(const std::vector<double>& h, std::size_t bit) {
-    const std::size_t grid = h.size();
+// Buffers of the measures on one grid, made once and reused from stage to stage and grid to
+// grid: the measures run on grids of 2^15 samples and more, where fresh buffers for every stage
+// cost more than the arithmetic.
+class MeasureGrid {
+  public:
+    // Readies the buffers for a grid of `grid` samples.
+    void Resize(std::size_t grid) {
+        if (grid == size_) return;
+        plan_.emplace(grid, FftEngine::Fftw);
+        buffer_.emplace(grid);
+        scratch_.resize(grid / 2 + 1);
+        pulse_.resize(grid);
+        size_ = grid;
+    }
+    std::size_t Size() const { return size_; }
+    std::size_t BinCount() const { return size_ / 2 + 1; }
+    // The bins the next Impulse transforms.
+    std::complex<double>* Bins() { return buffer_->Bins(); }
+    // Room for one stage's bins.
+    std::complex<double>* Scratch() { return scratch_.data(); }
+    // The real signal of the bins (1/n included), in place of them: Size() samples.
+    const double* Impulse() {
+        plan_->Inverse(*buffer_);
+        const double scale = 1.0 / static_cast<double>(size_);
+        double* x = buffer_->Samples();
+        for (std::size_t i = 0; i < size_; ++i) x[i] *= scale;
+        return x;
+    }
+    std::vector<double>& Pulse() { return pulse_; }
+
+  private:
+    std::size_t size_ = 0;
+    std::optional<RealFftPlan> plan_;
+    std::optional<RealFftBuffer> buffer_;
+    std::vector<std::complex<double>> scratch_;
+    std::vector<double> pulse_;
+};
+
+// The response to one bit of `bit` samples, from the impulse response `h` on a circular grid of
+// `grid` samples, into `pulse`: sample j is the response j samples after the bit's end (so the
+// last samples are the response before time zero). Sampling a stage up to the Nyquist frequency
+// leaves a ringing at that frequency in its impulse response, falling only as 1/n. A bit of an
+// even count of samples sums it away; for an odd count the sum leaves one sample of it, and a
+// measure of length would then judge that ringing rather than the response. There the bit
+// response is averaged over two neighbouring samples, which cancels the ringing as an even count
+// does and moves the measure by half a sample.
+void BitPulse(const double* h, std::size_t grid, std::size_t bit, std::vector<double>& pulse) {
     const std::size_t width = std::min(bit, grid);
-    std::vector<double> pulse(grid);
+    pulse.resize(grid);
     double sum = 0;
     for (std::size_t i = 0; i < width; ++i) sum += h[(grid - i) % grid];
     for (std::size_t j = 0; j < grid; ++j) {
@@ -52,22 +92,23 @@ std::vector<double> BitPulse(const std::vector<double>& h, std::size_t bit) {
         for (std::size_t j = grid; j-- > 1;) pulse[j] = 0.5 * (pulse[j] + pulse[j - 1]);
         pulse[0] = 0.5 * (pulse[0] + last);
     }
-    return pulse;
 }
 
-// The cascade's impulse response on a circular grid of `grid` samples.
-std::vector<double> CascadeImpulse(const std::vector<StageResponse>& stages, std::size_t grid,
-                                   double sampleInterval) {
+// The cascade's impulse response on the circular grid of `work`.
+const double* CascadeImpulse(const std::vector<StageSampler>& stages, double sampleInterval,
+                             MeasureGrid& work) {
     // Only a length is judged from this response, so the grid sampling (a few units in the last
     // place from the stages' own bins) serves, at a fraction of the cost on long grids.
-    const double spacing = 1.0 / (static_cast<double>(grid) * sampleInterval);
-    std::vector<std::complex<double>> bins(grid / 2 + 1, 1.0);
-    std::vector<std::complex<double>> s(bins.size());
-    for (const StageResponse& stage : stages) {
-        StageSampler(stage).SampleGrid(spacing, s.size(), s.data());
-        for (std::size_t k = 0; k < bins.size(); ++k) bins[k] *= s[k];
+    const double spacing = 1.0 / (static_cast<double>(work.Size()) * sampleInterval);
+    const std::size_t count = work.BinCount();
+    std::complex<double>* bins = work.Bins();
+    std::complex<double>* s = work.Scratch();
+    std::fill(bins, bins + count, std::complex<double>(1.0));
+    for (const StageSampler& stage : stages) {
+        stage.SampleGrid(spacing, count, s);
+        for (std::size_t k = 0; k < count; ++k) bins[k] *= s[k];
     }
-    return RealSignal(bins, grid);
+    return work.Impulse();
 }
 
 std::size_t SamplesPerBit(double samplesPerBit) {
@@ -104,11 +145,14 @@ CascadeSpan MeasureCascadeSpan(const std::vector<StageResponse>& stages, double 
     const std::size_t bit = SamplesPerBit(samplesPerBit);
     const double limit = kHistoryErrorPerVolt / 4.0;
     const double allowed = limit * limit * static_cast<double>(bit);
+    const std::vector<StageSampler> samplers(stages.begin(), stages.end());
+    MeasureGrid work;
     bool historyFound = false;
     bool lookAheadFound = false;
     for (std::size_t grid = std::size_t{1} << 15;; grid *= 2) {
-        const std::vector<double> pulse =
-            BitPulse(CascadeImpulse(stages, grid, sampleInterval), bit);
+        work.Resize(grid);
+        BitPulse(CascadeImpulse(samplers, sampleInterval, work), grid, bit, work.Pulse());
+        const std::vector<double>& pulse = work.Pulse();
         // A response that reaches into the second quarter may be longer than this grid shows.
         const bool last = grid >= 4 * kMaxCascadeHistory;
         if (!historyFound) {
@@ -133,24 +177,21 @@ namespace {
 
 constexpr std::size_t kTapGrid = std::size_t{1} << 15;
 
-std::vector<std::complex<double>> SampledBins(const StageResponse& stage, std::size_t grid,
-                                              double sampleInterval) {
-    std::vector<std::complex<double>> bins(grid / 2 + 1);
-    StageSampler(stage).SampleGrid(1.0 / (static_cast<double>(grid) * sampleInterval), bins.size(),
-                                   bins.data());
-    return bins;
-}
-
 std::vector<double> StageTaps(const StageResponse& stage, double sampleInterval, std::size_t bit,
-                              double allowed) {
+                              double allowed, MeasureGrid& work) {
+    const StageSampler sampler(stage);
     for (std::size_t grid = kTapGrid;; grid *= 2) {
-        const std::vector<double> h = RealSignal(SampledBins(stage, grid, sampleInterval), grid);
-        const std::size_t length = SideSpan(BitPulse(h, bit), true, allowed);
+        work.Resize(grid);
+        sampler.SampleGrid(1.0 / (static_cast<double>(grid) * sampleInterval), work.BinCount(),
+                           work.Bins());
+        const double* h = work.Impulse();
+        BitPulse(h, grid, bit, work.Pulse());
+        const std::size_t length = SideSpan(work.Pulse(), true, allowed);
         if (length <= grid / 4 || grid >= 4 * kMaxCascadeHistory) {
             // Beyond the bit response's span only what a bit sums away remains (the ringing at
             // the Nyquist frequency that sampling the stage up to it leaves).
             const std::size_t count = std::clamp<std::size_t>(length, 1, kMaxCascadeHistory);
-            std::vector<double> taps(h.begin(), h.begin() + static_cast<std::ptrdiff_t>(count));
+            std::vector<double> taps(h, h + count);
             for (std::size_t j = grid / 2; j < grid; ++j) taps[0] += h[j];
             return taps;
         }
@@ -170,11 +211,12 @@ std::vector<std::vector<double>> CascadeStageTaps(const std::vector<StageRespons
     for (std::size_t k = 0; k < stages.size(); ++k)
         peak[k] = std::max(std::abs(StageSampler(stages[k])(0.0)), 1.0);
     double later = 1.0;
+    MeasureGrid work;
     for (std::size_t k = stages.size(); k-- > 0;) {
         const double limit = kHistoryErrorPerVolt / 4.0 / later;
         const double allowed =
             limit * limit * static_cast<double>(bit) / static_cast<double>(stages.size());
-        taps[k] = StageTaps(stages[k], sampleInterval, bit, allowed);
+        taps[k] = StageTaps(stages[k], sampleInterval, bit, allowed, work);
         later *= peak[k];
     }
     return taps;

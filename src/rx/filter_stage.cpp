@@ -41,16 +41,18 @@ class MeasureGrid {
         if (grid == size_) return;
         plan_.emplace(grid, FftEngine::Fftw);
         buffer_.emplace(grid);
-        scratch_.resize(grid / 2 + 1);
-        pulse_.resize(grid);
+        scratch_.clear();
         size_ = grid;
     }
     std::size_t Size() const { return size_; }
     std::size_t BinCount() const { return size_ / 2 + 1; }
     // The bins the next Impulse transforms.
     std::complex<double>* Bins() { return buffer_->Bins(); }
-    // Room for one stage's bins.
-    std::complex<double>* Scratch() { return scratch_.data(); }
+    // Room for one stage's bins (made on first use: the taps need none).
+    std::complex<double>* Scratch() {
+        scratch_.resize(BinCount());
+        return scratch_.data();
+    }
     // The real signal of the bins (1/n included), in place of them: Size() samples.
     const double* Impulse() {
         plan_->Inverse(*buffer_);
@@ -70,26 +72,28 @@ class MeasureGrid {
 };
 
 // The response to one bit of `bit` samples, from the impulse response `h` on a circular grid of
-// `grid` samples, into `pulse`: sample j is the response j samples after the bit's end (so the
-// last samples are the response before time zero). Sampling a stage up to the Nyquist frequency
-// leaves a ringing at that frequency in its impulse response, falling only as 1/n. A bit of an
-// even count of samples sums it away; for an odd count the sum leaves one sample of it, and a
-// measure of length would then judge that ringing rather than the response. There the bit
-// response is averaged over two neighbouring samples, which cancels the ringing as an even count
-// does and moves the measure by half a sample.
-void BitPulse(const double* h, std::size_t grid, std::size_t bit, std::vector<double>& pulse) {
+// `grid` samples, into `pulse` (its first `count` samples): sample j is the response j samples
+// after the bit's end (so the last samples of the grid are the response before time zero).
+// Sampling a stage up to the Nyquist frequency leaves a ringing at that frequency in its impulse
+// response, falling only as 1/n. A bit of an even count of samples sums it away; for an odd
+// count the sum leaves one sample of it, and a measure of length would then judge that ringing
+// rather than the response. There the bit response is averaged over two neighbouring samples,
+// which cancels the ringing as an even count does and moves the measure by half a sample.
+void BitPulse(const double* h, std::size_t grid, std::size_t bit, std::size_t count,
+              std::vector<double>& pulse) {
     const std::size_t width = std::min(bit, grid);
-    pulse.resize(grid);
+    pulse.resize(count);
     double sum = 0;
     for (std::size_t i = 0; i < width; ++i) sum += h[(grid - i) % grid];
+    double last = 0;  // the sample before the first, circularly
     for (std::size_t j = 0; j < grid; ++j) {
-        pulse[j] = sum;
+        if (j < count) pulse[j] = sum;
+        if (j == grid - 1) last = sum;
         sum += h[(j + 1) % grid];
         sum -= h[(j + 1 + grid - width) % grid];
     }
     if (width % 2 == 1) {
-        const double last = pulse[grid - 1];
-        for (std::size_t j = grid; j-- > 1;) pulse[j] = 0.5 * (pulse[j] + pulse[j - 1]);
+        for (std::size_t j = count; j-- > 1;) pulse[j] = 0.5 * (pulse[j] + pulse[j - 1]);
         pulse[0] = 0.5 * (pulse[0] + last);
     }
 }
@@ -116,10 +120,12 @@ std::size_t SamplesPerBit(double samplesPerBit) {
         std::clamp(std::round(samplesPerBit), 1.0, static_cast<double>(kMaxCascadeHistory)));
 }
 
-// The length of a bit response `pulse` on one side of time zero (`causal`, else before it): the
-// shortest span outside which the squares of its samples add up to no more than `allowed`.
-std::size_t SideSpan(const std::vector<double>& pulse, bool causal, double allowed) {
-    const std::size_t grid = pulse.size();
+// The length of a bit response on one side of time zero: the shortest span outside which the
+// squares of its samples add up to no more than `allowed`. `pulse` holds the bit response on a
+// circular grid of `grid` samples: the causal side needs its first half, the side before time
+// zero the whole grid.
+std::size_t SideSpan(const std::vector<double>& pulse, std::size_t grid, bool causal,
+                     double allowed) {
     std::size_t length = grid / 2;
     double tail = 0;
     for (; length > 0; --length) {
@@ -151,19 +157,19 @@ CascadeSpan MeasureCascadeSpan(const std::vector<StageResponse>& stages, double 
     bool lookAheadFound = false;
     for (std::size_t grid = std::size_t{1} << 15;; grid *= 2) {
         work.Resize(grid);
-        BitPulse(CascadeImpulse(samplers, sampleInterval, work), grid, bit, work.Pulse());
+        BitPulse(CascadeImpulse(samplers, sampleInterval, work), grid, bit, grid, work.Pulse());
         const std::vector<double>& pulse = work.Pulse();
         // A response that reaches into the second quarter may be longer than this grid shows.
         const bool last = grid >= 4 * kMaxCascadeHistory;
         if (!historyFound) {
-            const std::size_t length = SideSpan(pulse, true, allowed);
+            const std::size_t length = SideSpan(pulse, grid, true, allowed);
             if (length <= grid / 4 || last) {
                 span.history = std::min(length, kMaxCascadeHistory);
                 historyFound = true;
             }
         }
         if (!lookAheadFound) {
-            const std::size_t length = SideSpan(pulse, false, allowed);
+            const std::size_t length = SideSpan(pulse, grid, false, allowed);
             if (length <= grid / 4 || last) {
                 span.lookAhead = std::min(length, kMaxCascadeHistory);
                 lookAheadFound = true;
@@ -185,8 +191,9 @@ std::vector<double> StageTaps(const StageResponse& stage, double sampleInterval,
         sampler.SampleGrid(1.0 / (static_cast<double>(grid) * sampleInterval), work.BinCount(),
                            work.Bins());
         const double* h = work.Impulse();
-        BitPulse(h, grid, bit, work.Pulse());
-        const std::size_t length = SideSpan(work.Pulse(), true, allowed);
+        // Only the causal side is judged.
+        BitPulse(h, grid, bit, grid / 2, work.Pulse());
+        const std::size_t length = SideSpan(work.Pulse(), grid, true, allowed);
         if (length <= grid / 4 || grid >= 4 * kMaxCascadeHistory) {
             // Beyond the bit response's span only what a bit sums away remains (the ringing at
             // the Nyquist frequency that sampling the stage up to it leaves).

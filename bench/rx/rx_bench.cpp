@@ -60,13 +60,13 @@ struct Receiver {
                " (vga_gain 3) (vga_bw_sel 3) (cdr_sel 1))";
     }
 
-    void* Open(std::vector<double>& impulse) const {
+    void* Open(std::vector<double>& impulse, double sampleInterval = kDt) const {
         std::string text = Params();
         char* out = nullptr;
         char* msg = nullptr;
         void* handle = nullptr;
-        if (init(impulse.data(), static_cast<std::int32_t>(impulse.size()), 0, kDt, kBitTime,
-                 text.data(), &out, &handle, &msg) != 1) {
+        if (init(impulse.data(), static_cast<std::int32_t>(impulse.size()), 0, sampleInterval,
+                 kBitTime, text.data(), &out, &handle, &msg) != 1) {
             std::fprintf(stderr, "AMI_Init failed: %s\n", msg ? msg : "");
             std::exit(1);
         }
@@ -255,6 +255,50 @@ void BM_RxInit(benchmark::State& state) {
         benchmark::Counter(4096.0, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_RxInit)->Unit(benchmark::kMillisecond);
+
+// The set-up a simulator waits for at other counts of samples per bit (users run 21 and 25):
+// AMI_Init and the first block of 1000 samples, which builds the stage filters; the kit's 32
+// samples per bit in the same run is the reference.
+void BM_RxSetUpAtSpb(benchmark::State& state) {
+    Receiver& rx = TheReceiver();
+    const double dt = kBitTime / static_cast<double>(state.range(0));
+    const std::vector<double> source = ChannelImpulse(4096);
+    std::vector<double> impulse;
+    std::vector<double> wave(1000);
+    std::vector<double> clocks(wave.size() + 1);
+    char* out = nullptr;
+    for (auto _ : state) {
+        impulse = source;
+        void* handle = rx.Open(impulse, dt);
+        std::fill(wave.begin(), wave.end(), 0.4);
+        rx.getWave(wave.data(), static_cast<std::int32_t>(wave.size()), clocks.data(), &out,
+                   handle);
+        rx.close(handle);
+    }
+}
+BENCHMARK(BM_RxSetUpAtSpb)->Arg(32)->Arg(21)->Arg(25)->Unit(benchmark::kMillisecond);
+
+// Blocks of 1000 samples after the set-up, at the same counts of samples per bit.
+void BM_RxBlockAtSpb(benchmark::State& state) {
+    Receiver& rx = TheReceiver();
+    const double dt = kBitTime / static_cast<double>(state.range(0));
+    std::vector<double> impulse = ChannelImpulse(4096);
+    void* handle = rx.Open(impulse, dt);
+    const std::vector<double> source = NrzWave(1000);
+    std::vector<double> wave(source.size());
+    std::vector<double> clocks(wave.size() + 1);
+    char* out = nullptr;
+    for (auto _ : state) {
+        wave = source;
+        rx.getWave(wave.data(), static_cast<std::int32_t>(wave.size()), clocks.data(), &out,
+                   handle);
+        benchmark::DoNotOptimize(wave.data());
+    }
+    state.counters["samples_per_second"] =
+        benchmark::Counter(1000.0, benchmark::Counter::kIsIterationInvariantRate);
+    rx.close(handle);
+}
+BENCHMARK(BM_RxBlockAtSpb)->Arg(32)->Arg(21)->Arg(25)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -47,8 +47,11 @@ void AmiRxFFTMult::Configure(v10kx_ami_rx::FftLengthRule rule) {
     const std::int64_t n = rowSize;
     const bool mixedRadix = rule == v10kx_ami_rx::FftLengthRule::MixedRadix;
     // The length the rule gives waveform blocks, with the history the stage responses need and
-    // room for what they ring ahead of time zero; the impulse follows the rule alone.
-    const std::int64_t minHistory = mixedRadix && n > 0 ? HistoryNeeded() + LookAheadNeeded() : 0;
+    // room for what they ring ahead of time zero; the impulse follows the rule alone. For blocks
+    // only the debug line names that length (the stage filters choose their own transforms), so
+    // the history is measured only when debugging.
+    const std::int64_t minHistory =
+        mixedRadix && n > 0 && debugOn ? HistoryNeeded() + LookAheadNeeded() : 0;
     const std::int64_t size = v10kx_ami_rx::ChooseFftSize(n, spb, rule, minHistory);
     if (debugOn) {
         const std::string text = Format("Nfft: %ld\n", static_cast<long>(size));
@@ -71,7 +74,7 @@ void AmiRxFFTMult::ConfigureForBlocks() {
     // a failed reconfiguration, always does.
     const bool impulseGridServes =
         fftSize > 0 && static_cast<std::int64_t>(padSize) + rowSize == fftSize &&
-        (stageResponses.empty() || padSize >= HistoryNeeded() + LookAheadNeeded());
+        (stageResponses.empty() || !debugOn || padSize >= HistoryNeeded() + LookAheadNeeded());
     if (impulseGridServes) {
         ConfigureWaveform();
     } else {
@@ -151,19 +154,22 @@ void AmiRxFFTMult::ConfigureWaveform() {
     filterStages_.clear();
 }
 
+void AmiRxFFTMult::MeasureSpans() {
+    if (historyNeeded_ >= 0) return;
+    // One measure gives both sides.
+    const v10kx_ami_rx::CascadeSpan span =
+        v10kx_ami_rx::MeasureCascadeSpan(stageResponses, sampleInterval, bitTime / sampleInterval);
+    historyNeeded_ = static_cast<std::int64_t>(span.history);
+    lookAheadNeeded_ = static_cast<std::int64_t>(span.lookAhead);
+}
+
 std::int64_t AmiRxFFTMult::HistoryNeeded() {
-    if (historyNeeded_ < 0) {
-        historyNeeded_ = static_cast<std::int64_t>(v10kx_ami_rx::CascadeHistoryLength(
-            stageResponses, sampleInterval, bitTime / sampleInterval));
-    }
+    MeasureSpans();
     return historyNeeded_;
 }
 
 std::int64_t AmiRxFFTMult::LookAheadNeeded() {
-    if (lookAheadNeeded_ < 0) {
-        lookAheadNeeded_ = static_cast<std::int64_t>(v10kx_ami_rx::CascadeLookAheadLength(
-            stageResponses, sampleInterval, bitTime / sampleInterval));
-    }
+    MeasureSpans();
     return lookAheadNeeded_;
 }
 

@@ -85,6 +85,7 @@ class AmiRxFFTMult : public AmiModel {
     // reports for waveform blocks.
     std::int64_t HistoryNeeded();
     std::int64_t LookAheadNeeded();
+    void MeasureSpans();
     void FilterImpulse(double* samples);
     void FilterWaveform(double* samples);
     void RunDecisionStep(double* samples, DFE::BlockResult& result);

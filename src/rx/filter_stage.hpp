@@ -23,19 +23,20 @@ void StageBins(const StageResponse& stage, std::size_t fftSize, double sampleInt
 std::unique_ptr<SpectrumStage> MakeFilterStage(const StageResponse& stage, double sampleInterval,
                                                std::shared_ptr<FftWorkspace> workspace);
 
-// Samples of input history the cascade of `stages` needs, judged from its impulse response on a
-// grid long enough to hold it: the shortest history for which leaving out the rest of the
-// response would change a random bit stream of 1 V swing (samplesPerBit samples per bit) by
-// less than kHistoryErrorPerVolt, taken as four standard deviations of the change. At most
-// kMaxCascadeHistory samples; 0 without stages.
+// Samples of input history the cascade of `stages` needs (`history`), and how far it rings ahead
+// of its input, which the window must leave room for (`lookAhead`, the look-ahead of
+// OverlapSaveChain); both judged from its impulse response on a grid long enough to hold it: the
+// shortest span for which leaving out the rest of the response would change a random bit stream
+// of 1 V swing (samplesPerBit samples per bit) by less than kHistoryErrorPerVolt, taken as four
+// standard deviations of the change. Each at most kMaxCascadeHistory samples; 0 without stages.
 inline constexpr double kHistoryErrorPerVolt = 5e-5;
 inline constexpr std::size_t kMaxCascadeHistory = std::size_t{1} << 18;
-std::size_t CascadeHistoryLength(const std::vector<StageResponse>& stages, double sampleInterval,
-                                 double samplesPerBit);
-// The same measure before time zero: how far the cascade rings ahead of its input, which the
-// window must leave room for (the look-ahead of OverlapSaveChain).
-std::size_t CascadeLookAheadLength(const std::vector<StageResponse>& stages, double sampleInterval,
-                                   double samplesPerBit);
+struct CascadeSpan {
+    std::size_t history = 0;
+    std::size_t lookAhead = 0;
+};
+CascadeSpan MeasureCascadeSpan(const std::vector<StageResponse>& stages, double sampleInterval,
+                               double samplesPerBit);
 
 // Each stage of the cascade as a causal FIR response, for filters that keep their own history:
 // the stage's impulse response (sampled on a grid long enough to hold it) cut where the rest

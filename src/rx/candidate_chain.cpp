@@ -6,7 +6,6 @@
 #include <string>
 
 #include "engine/stages/overlap_save_chain.hpp"
-#include "rx/filter_stage.hpp"
 
 namespace v10kx_ami_rx {
 
@@ -18,7 +17,7 @@ class PeriodicCandidateChain::LaneChain : public CandidateEvaluator {
 
     // The announced stimulus only (the chain itself takes any).
     void Evaluate(std::span<const double> stimulus, const CandidateSetting& setting, DfeRun dfe,
-                  std::vector<double>& processed) override {
+                  SampleBuffer& processed) override {
         if (!chain_.IsAnnounced(stimulus)) {
             throw std::invalid_argument(
                 "a lane of the candidate chain evaluates only the "
@@ -47,7 +46,7 @@ class PeriodicCandidateChain::LaneChain : public CandidateEvaluator {
         const std::complex<double>* input = chain_.stimulusBins_.data();
         for (const ChainStage& stage : stages) {
             // One stage's grid at a time: each is used once per visit.
-            StageBins(stage.response, n, chain_.sampleInterval_, stageBins_);
+            chain_.SampleStage(stage.response, stageBins_);
             MultiplySpectrum(input, stageBins_.data(), buffer_.Bins(), bins, scale);
             plan.Inverse(buffer_);
             if (!stage.curveIn.empty()) {
@@ -64,7 +63,7 @@ class PeriodicCandidateChain::LaneChain : public CandidateEvaluator {
     }
 
     // The VGA stage, its curve and the DFE on the CTLE output.
-    void RunVga(const GridStage& vga, DfeRun dfe, std::vector<double>& processed) {
+    void RunVga(const GridStage& vga, DfeRun dfe, SampleBuffer& processed) {
         const std::size_t n = chain_.n_;
         MultiplySpectrum(ctleBins_.data(), vga.bins.data(), buffer_.Bins(), buffer_.BinCount(),
                          1.0 / static_cast<double>(n));
@@ -86,8 +85,8 @@ class PeriodicCandidateChain::LaneChain : public CandidateEvaluator {
     PeriodicCandidateChain& chain_;
     CandidateDfe* dfe_;
     RealFftBuffer buffer_;
-    std::vector<std::complex<double>> stageBins_;
-    std::vector<std::complex<double>> ctleBins_;  // spectrum of the CTLE output of (dc, boost)
+    Bins stageBins_;
+    Bins ctleBins_;  // spectrum of the CTLE output of (dc, boost)
     bool haveCtle_ = false;
     int ctleDc_ = 0;
     int ctleBoost_ = 0;
@@ -144,11 +143,18 @@ const PeriodicCandidateChain::GridStage& PeriodicCandidateChain::Vga(int vga) {
         stage = stages_.VgaStage(vga);
     }
     GridStage grid;
-    StageBins(stage.response, n_, sampleInterval_, grid.bins);
+    SampleStage(stage.response, grid.bins);
     grid.curve = stage.curveIn.empty()
                      ? nullptr
                      : std::make_unique<AmplitudeCurveStage>(stage.curveIn, stage.curveOut);
     return vgaStages_.emplace(vga, std::move(grid)).first->second;
+}
+
+void PeriodicCandidateChain::SampleStage(const StageResponse& stage, Bins& bins) const {
+    // As StageBins samples the receiver's own stages, into memory of the candidates' kind.
+    bins.resize(n_ / 2 + 1);
+    StageSampler(stage).SampleGrid(1.0 / (static_cast<double>(n_) * sampleInterval_), bins.size(),
+                                   bins.data());
 }
 
 void PeriodicCandidateChain::PlanFor(std::size_t samples) {
@@ -199,7 +205,7 @@ void PeriodicCandidateChain::BeginStimulus(std::span<const double> stimulus) {
 
 void PeriodicCandidateChain::Evaluate(std::span<const double> stimulus,
                                       const CandidateSetting& setting, DfeRun dfe,
-                                      std::vector<double>& processed) {
+                                      SampleBuffer& processed) {
     if (!IsAnnounced(stimulus)) BeginStimulus(stimulus);
     laneChains_[0]->Evaluate(stimulus, setting, dfe, processed);
 }

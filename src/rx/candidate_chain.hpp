@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "engine/adaptation/adaptation_interfaces.hpp"
+#include "engine/fft/large_buffer.hpp"
 #include "engine/fft/real_fft_plan.hpp"
 #include "engine/stages/amplitude_curve_stage.hpp"
 #include "rx/stage_response.hpp"
@@ -78,18 +79,21 @@ class PeriodicCandidateChain : public CandidateEvaluator {
     // Raises std::invalid_argument for an odd or empty stimulus and whatever the stage source
     // raises for a setting it cannot supply.
     void Evaluate(std::span<const double> stimulus, const CandidateSetting& setting, DfeRun dfe,
-                  std::vector<double>& processed) override;
+                  SampleBuffer& processed) override;
     std::size_t Lanes() const override;
     CandidateEvaluator& Lane(std::size_t lane) override;
 
   private:
     class LaneChain;
+    using Bins = std::vector<std::complex<double>, LargeAllocator<std::complex<double>>>;
     struct GridStage {
-        std::vector<std::complex<double>> bins;
+        Bins bins;
         std::unique_ptr<AmplitudeCurveStage> curve;  // null: no amplitude curve
     };
     // The stage source is not made for several threads: its lookups are serialised.
     std::vector<ChainStage> CtleStages(int dc, int boost);
+    // `stage` on the grid, into `bins` (resized to the grid's bins).
+    void SampleStage(const StageResponse& stage, Bins& bins) const;
     // Made on first use, under a lock; the reference stays valid until the grid changes.
     const GridStage& Vga(int vga);
     // The announced stimulus, checked against `stimulus`.
@@ -111,7 +115,7 @@ class PeriodicCandidateChain : public CandidateEvaluator {
     std::size_t stimulusSize_ = 0;        // n_ or 2 n_
     std::uint64_t stimulusSpectrum_ = 0;  // counts the stimulus spectra met
     std::unique_ptr<RealFftPlan> plan_;
-    std::vector<std::complex<double>> stimulusBins_;
+    Bins stimulusBins_;
     std::mutex vgaMutex_;
     std::map<int, GridStage> vgaStages_;
 };

@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "engine/fft/large_buffer.hpp"
+
 // Indices into the lists of CandidateGrid.
 struct CandidateSetting {
     int dc = 0;
@@ -48,7 +50,7 @@ class CandidateEvaluator {
     // stimulus-length samples is not measured either, so an implementation may put a warm-up
     // in front. Calls with the same arguments must give the same output.
     virtual void Evaluate(std::span<const double> stimulus, const CandidateSetting& setting,
-                          DfeRun dfe, std::vector<double>& processed) = 0;
+                          DfeRun dfe, SampleBuffer& processed) = 0;
     virtual std::size_t TailSamples() const { return 0; }
 
     // Candidates may run on several threads at once, each on a lane of its own: Lanes()

@@ -48,7 +48,7 @@ class CandidateRunner {
         return analysed_ ? meter_.Measure(best_, window, selector_.BestPhases())
                          : meter_.Measure(best_, window);
     }
-    std::vector<double> TakeOutput() { return std::move(best_); }
+    SampleBuffer TakeOutput() { return std::move(best_); }
 
   private:
     CandidateEvaluator& evaluator_;
@@ -57,8 +57,8 @@ class CandidateRunner {
     std::size_t vgaCount_;
     VgaSelector selector_;
     EyeMeter meter_;
-    std::vector<double> current_;
-    std::vector<double> best_;
+    SampleBuffer current_;
+    SampleBuffer best_;
     bool analysed_ = false;  // the selector's best phases belong to best_
 };
 

@@ -116,62 +116,6 @@ void EvaluateScalar(const double* in, const std::int32_t* index, const double* x
     EvaluateScalar(in + i, index + i, x, y, dx, dy, out + i, count - i);
 }
 
-// Reached(v, k) of four samples: v at or past x[k] in the table's direction (a NaN reaches
-// nothing of an ascending table, as in the scalar comparison). `flip`: all ones when descending.
-[[gnu::target("avx2")]] inline __m256d ReachedAvx2(__m256d v, __m256d xk, __m256d flip) {
-    return _mm256_xor_pd(_mm256_cmp_pd(v, xk, _CMP_GE_OQ), flip);
-}
-
-// The intervals of samples on an evenly spaced table, four at a time, with the decisions of the
-// scalar loop in Evaluate: the guess from the spacing, then one step up or down when the sample
-// lies beyond it. A lane that would need a further step gets a bit in its group's entry of
-// `search` (the caller then searches from the stored interval). Returns how many samples it
-// took (a multiple of four).
-[[gnu::target("avx2")]] std::size_t EvenIntervalsAvx2(const double* in, std::size_t count,
-                                                      const double* x, double origin,
-                                                      double inverseStep, std::int32_t top,
-                                                      bool descending, std::int32_t* index,
-                                                      std::uint8_t* search) {
-    const __m256d originV = _mm256_set1_pd(origin);
-    const __m256d stepV = _mm256_set1_pd(inverseStep);
-    const __m256d one = _mm256_set1_pd(1.0);
-    const __m256d topD = _mm256_set1_pd(static_cast<double>(top));
-    const __m256d zero = _mm256_setzero_pd();
-    const __m256d flip = _mm256_castsi256_pd(_mm256_set1_epi64x(descending ? -1 : 0));
-    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-    const __m128i one32 = _mm_set1_epi32(1);
-    std::size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        const __m256d v = _mm256_loadu_pd(in + i);
-        const __m256d position = _mm256_mul_pd(_mm256_sub_pd(v, originV), stepV);
-        // Below 1 (or not a number): 0; from the last guess on: top; else its whole part.
-        __m256d j = _mm256_blendv_pd(topD, _mm256_round_pd(position, _MM_FROUND_TO_ZERO),
-                                     _mm256_cmp_pd(position, topD, _CMP_LT_OQ));
-        j = _mm256_and_pd(j, _mm256_cmp_pd(position, one, _CMP_GE_OQ));
-        __m128i j32 = _mm256_cvttpd_epi32(j);
-        const __m256d up = _mm256_and_pd(
-            _mm256_cmp_pd(j, topD, _CMP_LT_OQ),
-            ReachedAvx2(v, _mm256_mask_i32gather_pd(zero, x, _mm_add_epi32(j32, one32), all, 8),
-                        flip));
-        const __m256d down = _mm256_andnot_pd(
-            up,
-            _mm256_andnot_pd(ReachedAvx2(v, _mm256_mask_i32gather_pd(zero, x, j32, all, 8), flip),
-                             _mm256_cmp_pd(j, zero, _CMP_GT_OQ)));
-        j = _mm256_sub_pd(_mm256_add_pd(j, _mm256_and_pd(up, one)), _mm256_and_pd(down, one));
-        j32 = _mm256_cvttpd_epi32(j);
-        const __m256d further = _mm256_or_pd(
-            _mm256_and_pd(
-                _mm256_and_pd(up, _mm256_cmp_pd(j, topD, _CMP_LT_OQ)),
-                ReachedAvx2(v, _mm256_mask_i32gather_pd(zero, x, _mm_add_epi32(j32, one32), all, 8),
-                            flip)),
-            _mm256_andnot_pd(ReachedAvx2(v, _mm256_mask_i32gather_pd(zero, x, j32, all, 8), flip),
-                             _mm256_and_pd(down, _mm256_cmp_pd(j, zero, _CMP_GT_OQ))));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(index + i), j32);
-        search[i / 4] = static_cast<std::uint8_t>(_mm256_movemask_pd(further));
-    }
-    return i;
-}
-
 bool HaveAvx2() {
     static const bool avx2 = __builtin_cpu_supports("avx2");
     return avx2;
@@ -217,37 +161,22 @@ void AmplitudeCurveStage::Evaluate(const double* in, double* out, std::size_t co
     const bool vector = HaveAvx2() && x_.size() < (std::size_t{1} << 31);
     constexpr std::size_t kRun = 256;
     std::array<std::int32_t, kRun> index;
-    std::array<std::uint8_t, kRun / 4> search;
     for (std::size_t start = 0; start < count; start += kRun) {
         const std::size_t run = std::min(kRun, count - start);
-        std::size_t r = 0;
-        if (vector) {
-            r = EvenIntervalsAvx2(in + start, run, x, origin, inverseStep_,
-                                  static_cast<std::int32_t>(top), descending_, index.data(),
-                                  search.data());
-            for (std::size_t g = 0; g < r / 4; ++g) {
-                for (std::size_t lane = 0; search[g] != 0 && lane < 4; ++lane) {
-                    if ((search[g] >> lane) & 1) {
-                        const std::size_t k = 4 * g + lane;
-                        index[k] = static_cast<std::int32_t>(
-                            Interval(in[start + k], static_cast<std::size_t>(index[k])));
-                    }
-                }
-            }
-        }
-        for (; r < run; ++r) {
+        for (std::size_t r = 0; r < run; ++r) {
             const double v = in[start + r];
             const double position = (v - origin) * inverseStep_;
             // Also a sample that is not a number starts from the first interval.
             std::size_t j = position >= 1.0
                                 ? (position < lastGuess ? static_cast<std::size_t>(position) : top)
                                 : 0;
-            if (j < top && Reached(v, j + 1)) {
-                ++j;
-                if (j < top && Reached(v, j + 1)) j = Interval(v, j);
-            } else if (j > 0 && !Reached(v, j)) {
-                --j;
-                if (j > 0 && !Reached(v, j)) j = Interval(v, j);
+            // One step up or down, worked out without branches (whether a sample lies beyond
+            // its guess is as good as random); a further step is all but never needed.
+            const bool up = j < top && Reached(v, j + 1);
+            const bool down = !up && j > 0 && !Reached(v, j);
+            j = j + static_cast<std::size_t>(up) - static_cast<std::size_t>(down);
+            if ((up && j < top && Reached(v, j + 1)) || (down && j > 0 && !Reached(v, j))) {
+                j = Interval(v, j);
             }
             index[r] = static_cast<std::int32_t>(j);
         }

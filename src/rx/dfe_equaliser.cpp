@@ -246,15 +246,22 @@ void DecisionFeedbackEqualiser::Equalise(double* samples, std::size_t count, dou
     double nextEvent = cdr_->NextEvent();
     std::size_t i = 0;
     while (i < count) {
-        // Up to the next feedback switch, clock event or crossing, a sample needs nothing but
-        // its own arithmetic: that run has no call in it, so its state stays in registers. It
-        // does exactly what the full step below does for such a sample.
-        const double quiet = std::min(nextSwitch, nextEvent);
+        // Up to the next clock event or crossing, a sample needs nothing but its own arithmetic
+        // and the feedback switches due: that run has no call in it, so its state stays in
+        // registers. It does exactly what the full step below does for such a sample.
         bool crossed = false;
         double crossingAt = 0, crossingLevel = 0;
         for (; i < count; ++i) {
             const double position = blockStart + static_cast<double>(i);
-            if (!(position < quiet)) break;
+            if (!(position < nextEvent)) break;
+            while (nextSwitch <= position) {
+                const FeedbackSwitch& s = switches_[switchHead_];
+                held = s.feedback;
+                feeding = s.feeding;
+                switchHead_ = (switchHead_ + 1) % kMaxSwitches;
+                --switchCount_;
+                nextSwitch = switchCount_ > 0 ? switches_[switchHead_].position : kNoSwitch;
+            }
             const double smoothed = smoother.Filter(held);
             const double clockSmoothed = clockSmoother.Filter(clockFeedback);
             double current = samples[i];

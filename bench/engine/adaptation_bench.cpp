@@ -11,9 +11,9 @@
 
 #include "engine/adaptation/adaptation.hpp"
 #include "engine/adaptation/adaptation_sweep.hpp"
-#include "engine/fft/fft_service.hpp"
 #include "engine/adaptation/stimulus_pattern.hpp"
 #include "engine/adaptation/stimulus_waveform.hpp"
+#include "engine/fft/fft_service.hpp"
 
 namespace {
 
@@ -63,8 +63,7 @@ void BM_BuildReceivedWaveform(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<long>(symbols.size()) * kSpb);
     ReleaseAll();
 }
-BENCHMARK(BM_BuildReceivedWaveform)->ArgName("cold")->Arg(0)->Arg(1)->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(BM_BuildReceivedWaveform)->ArgName("cold")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_Reference_Pass(benchmark::State& state) {
     const std::vector<double>& x = stimulus();
@@ -94,7 +93,7 @@ BENCHMARK(BM_MeasureEye)->Unit(benchmark::kMicrosecond);
 class CopyChain : public CandidateEvaluator {
   public:
     void Evaluate(std::span<const double> s, const CandidateSetting& c, DfeRun,
-                  std::vector<double>& out) override {
+                  SampleBuffer& out) override {
         out.resize(s.size());
         const double g = 0.5 + 0.1 * c.vga;
         for (std::size_t i = 0; i < s.size(); ++i) out[i] = g * s[i];

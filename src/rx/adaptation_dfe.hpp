@@ -43,7 +43,7 @@ class AdaptationDfe : public CandidateDfe, public DfeTrainer {
     DfeSetup sweep_;
     AdaptationDfeContext context_;
     DecisionFeedbackEqualiser dfe_;
-    std::vector<double> copy_;
+    SampleBuffer copy_;
 };
 
 }  // namespace v10kx_ami_rx

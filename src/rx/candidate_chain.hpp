@@ -11,18 +11,23 @@
 //   - the CTLE output and its spectrum, once per (DC, boost) setting, for all its VGA gains;
 //   - each VGA stage's response on the grid, once per VGA gain.
 // A VGA candidate then costs one multiplication, one inverse transform, its amplitude curve and
-// the DFE. Buffers are kept between candidates. A stimulus made of two identical halves (a
+// the DFE. Buffers are kept between candidates. CTLE settings may run on several lanes at once
+// (threads of the sweep), each lane with its own buffers, CTLE output and DFE; the stimulus
+// spectrum and the VGA stages are shared. A stimulus made of two identical halves (a
 // longer run of the same pattern) is evaluated on one half and its output repeated: a periodic
 // signal's circular filtering over two periods is its filtering over one, twice. When that half
 // has the spectrum of the stimulus before, what was worked out for it still holds.
 #include <complex>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
 #include "engine/adaptation/adaptation_interfaces.hpp"
+#include "engine/fft/large_buffer.hpp"
 #include "engine/fft/real_fft_plan.hpp"
 #include "engine/stages/amplitude_curve_stage.hpp"
 #include "rx/stage_response.hpp"
@@ -60,9 +65,8 @@ class CandidateDfe {
 class PeriodicCandidateChain : public CandidateEvaluator {
   public:
     // Stimuli are sampled every `sampleInterval` seconds and hold an even number of samples.
-    // Without `dfe`, DfeRun::Adapt runs no DFE. Up to `lanes` VGA candidates of a CTLE setting
-    // run at once (EvaluateEach), each with its own buffer and DFE; the outputs are the same
-    // for any number.
+    // Without `dfe`, DfeRun::Adapt runs no DFE. Up to `lanes` lanes (each with a DFE of its
+    // own, made by dfe->NewLane()); the outputs are the same on every lane.
     PeriodicCandidateChain(CandidateStageSource& stages, double sampleInterval, CandidateDfe* dfe,
                            std::size_t lanes = 1);
     ~PeriodicCandidateChain() override;
@@ -75,44 +79,44 @@ class PeriodicCandidateChain : public CandidateEvaluator {
     // Raises std::invalid_argument for an odd or empty stimulus and whatever the stage source
     // raises for a setting it cannot supply.
     void Evaluate(std::span<const double> stimulus, const CandidateSetting& setting, DfeRun dfe,
-                  std::vector<double>& processed) override;
-    void EvaluateEach(std::span<const double> stimulus, std::span<const CandidateSetting> settings,
-                      DfeRun dfe, std::span<std::vector<double>> processed,
-                      const std::function<void(std::size_t, std::size_t)>& judge) override;
-    std::size_t Lanes() const override { return lanes_; }
+                  SampleBuffer& processed) override;
+    std::size_t Lanes() const override;
+    CandidateEvaluator& Lane(std::size_t lane) override;
 
   private:
+    class LaneChain;
+    using Bins = std::vector<std::complex<double>, LargeAllocator<std::complex<double>>>;
     struct GridStage {
-        std::vector<std::complex<double>> bins;
+        Bins bins;
         std::unique_ptr<AmplitudeCurveStage> curve;  // null: no amplitude curve
     };
-    void MakeGridStage(const ChainStage& stage, GridStage& out) const;
-    void RunCtle(int dc, int boost);
+    // The stage source is not made for several threads: its lookups are serialised.
+    std::vector<ChainStage> CtleStages(int dc, int boost);
+    // `stage` on the grid, into `bins` (resized to the grid's bins).
+    void SampleStage(const StageResponse& stage, Bins& bins) const;
+    // Made on first use, under a lock; the reference stays valid until the grid changes.
     const GridStage& Vga(int vga);
-    // The VGA stage, its curve and the DFE on the CTLE output, with the buffer and DFE of `lane`.
-    void RunVga(std::size_t lane, const GridStage& vga, DfeRun dfe, std::vector<double>& processed);
-    void Prepare(std::span<const double> stimulus, const CandidateSetting& setting);
+    // The announced stimulus, checked against `stimulus`.
+    bool IsAnnounced(std::span<const double> stimulus) const {
+        return n_ != 0 && stimulus.data() == stimulus_ && stimulus.size() == stimulusSize_;
+    }
 
     CandidateStageSource& stages_;
+    std::mutex stagesMutex_;
     double sampleInterval_;
-    CandidateDfe* dfe_;
     std::size_t lanes_;
-    // Lanes beyond the first: their buffers and DFEs, made when first needed.
-    std::vector<std::unique_ptr<RealFftBuffer>> laneBuffers_;
-    std::vector<std::unique_ptr<CandidateDfe>> laneDfes_;
+    CandidateDfe* firstDfe_;  // of lane 0
+    // Lane 0 evaluates for this chain; the others are made when first asked for.
+    std::vector<std::unique_ptr<LaneChain>> laneChains_;
+    std::vector<std::unique_ptr<CandidateDfe>> laneDfes_;  // of lanes 1, 2, ... (0 is null)
 
     std::size_t n_ = 0;  // the grid: samples of one period
     const double* stimulus_ = nullptr;
-    std::size_t stimulusSize_ = 0;  // n_ or 2 n_
+    std::size_t stimulusSize_ = 0;        // n_ or 2 n_
+    std::uint64_t stimulusSpectrum_ = 0;  // counts the stimulus spectra met
     std::unique_ptr<RealFftPlan> plan_;
-    std::unique_ptr<RealFftBuffer> buffer_;
-    std::vector<std::complex<double>> stimulusBins_;
-    std::vector<std::complex<double>>
-        ctleBins_;  // spectrum of the CTLE output of (ctleDc_, ctleBoost_)
-    bool haveCtle_ = false;
-    int ctleDc_ = 0;
-    int ctleBoost_ = 0;
-    std::vector<GridStage> ctleStages_;  // reused from setting to setting
+    Bins stimulusBins_;
+    std::mutex vgaMutex_;
     std::map<int, GridStage> vgaStages_;
 };
 

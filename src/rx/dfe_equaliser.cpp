@@ -244,7 +244,55 @@ void DecisionFeedbackEqualiser::Equalise(double* samples, std::size_t count, dou
     double lastClockSample = lastClockSample_;
     bool haveClockSample = haveLastOutput_;
     double nextEvent = cdr_->NextEvent();
-    for (std::size_t i = 0; i < count; ++i) {
+    std::size_t i = 0;
+    while (i < count) {
+        // Up to the next clock event or crossing, a sample needs nothing but its own arithmetic
+        // and the feedback switches due: that run has no call in it, so its state stays in
+        // registers. It does exactly what the full step below does for such a sample.
+        bool crossed = false;
+        double crossingAt = 0, crossingLevel = 0;
+        for (; i < count; ++i) {
+            const double position = blockStart + static_cast<double>(i);
+            if (!(position < nextEvent)) break;
+            while (nextSwitch <= position) {
+                const FeedbackSwitch& s = switches_[switchHead_];
+                held = s.feedback;
+                feeding = s.feeding;
+                switchHead_ = (switchHead_ + 1) % kMaxSwitches;
+                --switchCount_;
+                nextSwitch = switchCount_ > 0 ? switches_[switchHead_].position : kNoSwitch;
+            }
+            const double smoothed = smoother.Filter(held);
+            const double clockSmoothed = clockSmoother.Filter(clockFeedback);
+            double current = samples[i];
+            double clockSample = current;
+            if (feeding) {
+                current -= smoothed;
+                samples[i] = current;
+            }
+            if (clockFeeding) clockSample -= clockSmoothed;
+            double fraction = 0, level = 0;
+            const bool crossing =
+                haveClockSample &&
+                FindCrossing(lastClockSample, clockSample, EdgeSelection::All, fraction, level);
+            haveClockSample = true;
+            lastClockSample = clockSample;
+            previous = current;
+            if (crossing) {
+                crossed = true;
+                crossingAt = position - 1.0 + fraction;
+                crossingLevel = level;
+                ++i;
+                break;
+            }
+        }
+        if (crossed) {
+            cdr_->AddTransition(crossingAt, crossingLevel);
+            continue;
+        }
+        if (i == count) break;
+
+        // The full step of a sample: switches due, smoothing, crossing, clock events due.
         const double position = blockStart + static_cast<double>(i);
         while (nextSwitch <= position) {
             const FeedbackSwitch& s = switches_[switchHead_];
@@ -284,6 +332,7 @@ void DecisionFeedbackEqualiser::Equalise(double* samples, std::size_t count, dou
             nextSwitch = switchCount_ > 0 ? switches_[switchHead_].position : kNoSwitch;
         }
         previous = current;
+        ++i;
     }
     heldFeedback_ = held;
     heldFeeding_ = feeding;

@@ -116,7 +116,7 @@ class LiteralChain : public CandidateEvaluator {
         : stages_(stages), dfe_(DfeSetupOfGrid(), DfeContext()) {}
 
     void Evaluate(std::span<const double> stimulus, const CandidateSetting& s, DfeRun dfe,
-                  Vec& out) override {
+                  SampleBuffer& out) override {
         out.assign(stimulus.begin(), stimulus.end());
         auto workspace = std::make_shared<FftWorkspace>(out.size());
         std::vector<ChainStage> chain = stages_.CtleStages(s.dc, s.boost);
@@ -160,7 +160,7 @@ const Vec& Stimulus() {
     return stimulus;
 }
 
-double LargestDifference(const Vec& a, const Vec& b) {
+double LargestDifference(std::span<const double> a, std::span<const double> b) {
     EXPECT_EQ(a.size(), b.size());
     double largest = 0;
     for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
@@ -181,7 +181,7 @@ TEST(CandidateChain, EveryCandidateAsTheLiteralChainGivesIt) {
         for (int g = 0; g < 3; ++g) settings.push_back({0, b, g});
     }
     settings.push_back({0, 1, 2});
-    Vec a, b;
+    SampleBuffer a, b;
     for (DfeRun dfe : {DfeRun::Skip, DfeRun::Adapt}) {
         for (const CandidateSetting& s : settings) {
             fast.chain.Evaluate(stimulus, s, dfe, a);
@@ -285,7 +285,7 @@ TEST(CandidateChain, TwoPeriodsOfAStimulusAreOnePeriodTwice) {
     const Vec& period = Stimulus();
     Vec twice = period;
     twice.insert(twice.end(), period.begin(), period.end());
-    Vec once, doubled;
+    SampleBuffer once, doubled;
     fast.chain.BeginStimulus(period);
     fast.chain.Evaluate(period, {0, 1, 1}, DfeRun::Skip, once);
     const int ctleLookups = fast.stages.ctleLookups;
@@ -300,7 +300,7 @@ TEST(CandidateChain, TwoPeriodsOfAStimulusAreOnePeriodTwice) {
     // And it is what the literal chain makes of the two periods.
     ToyStages literalStages;
     LiteralChain literal(literalStages);
-    Vec slow;
+    SampleBuffer slow;
     literal.Evaluate(twice, {0, 1, 1}, DfeRun::Skip, slow);
     EXPECT_LT(LargestDifference(doubled, slow), 1e-10);
 

@@ -75,11 +75,14 @@ std::vector<double> StimulusOf(const AdaptRequest& request, const AdaptationSetu
 
 // The stimulus of `bits` bits, given the sweep's. A whole number of pattern periods is the
 // sweep's waveform over again: the received waveform of a periodic pattern is periodic.
-std::vector<double> LongerStimulus(const AdaptRequest& request, const AdaptationSetup& setup,
-                                   const std::vector<double>& sweep, std::size_t bits) {
+SampleBuffer LongerStimulus(const AdaptRequest& request, const AdaptationSetup& setup,
+                            const std::vector<double>& sweep, std::size_t bits) {
     const std::size_t period = ExpandPattern(SweepPattern()).size();
-    if (period != kSweepBits || bits % period != 0) return StimulusOf(request, setup, bits);
-    std::vector<double> stimulus;
+    if (period != kSweepBits || bits % period != 0) {
+        const std::vector<double> stimulus = StimulusOf(request, setup, bits);
+        return SampleBuffer(stimulus.begin(), stimulus.end());
+    }
+    SampleBuffer stimulus;
     stimulus.reserve(sweep.size() * (bits / period));
     for (std::size_t r = 0; r < bits / period; ++r) {
         stimulus.insert(stimulus.end(), sweep.begin(), sweep.end());
@@ -93,8 +96,7 @@ void RunDfeStage(const AdaptRequest& request, const AdaptationSetup& setup,
                  const CandidateSetting& winner, const std::vector<double>& sweepStimulus,
                  AdaptResult& result) {
     try {
-        const std::vector<double> stimulus =
-            LongerStimulus(request, setup, sweepStimulus, kDfeStageBits);
+        const SampleBuffer stimulus = LongerStimulus(request, setup, sweepStimulus, kDfeStageBits);
         SweepOptions manual;
         manual.ctleMode = kCtleModeManual;
         manual.vgaMode = std::to_string(winner.vga);

@@ -5,9 +5,10 @@
 // its response database, its CTLE/VGA stages and its DFE; the adaptation (adaptation.hpp) only
 // drives them.
 #include <cstddef>
-#include <functional>
 #include <span>
 #include <vector>
+
+#include "engine/fft/large_buffer.hpp"
 
 // Indices into the lists of CandidateGrid.
 struct CandidateSetting {
@@ -49,23 +50,15 @@ class CandidateEvaluator {
     // stimulus-length samples is not measured either, so an implementation may put a warm-up
     // in front. Calls with the same arguments must give the same output.
     virtual void Evaluate(std::span<const double> stimulus, const CandidateSetting& setting,
-                          DfeRun dfe, std::vector<double>& processed) = 0;
+                          DfeRun dfe, SampleBuffer& processed) = 0;
     virtual std::size_t TailSamples() const { return 0; }
 
-    // Evaluates settings[i] into processed[i] (as Evaluate would) for every i, then calls
-    // judge(i, lane) on the thread that made processed[i]. An implementation may run the
-    // settings at once, one per lane, up to Lanes() of them; this one runs them in turn on
-    // lane 0. The settings of one call share their DC and boost indices.
-    virtual void EvaluateEach(std::span<const double> stimulus,
-                              std::span<const CandidateSetting> settings, DfeRun dfe,
-                              std::span<std::vector<double>> processed,
-                              const std::function<void(std::size_t, std::size_t)>& judge) {
-        for (std::size_t i = 0; i < settings.size(); ++i) {
-            Evaluate(stimulus, settings[i], dfe, processed[i]);
-            judge(i, 0);
-        }
-    }
+    // Candidates may run on several threads at once, each on a lane of its own: Lanes()
+    // evaluators, Lane(0) being this one, each giving exactly the output this one gives. After
+    // BeginStimulus, every lane may be used on its own thread while the others are; lanes other
+    // than 0 evaluate only the announced stimulus (std::invalid_argument otherwise).
     virtual std::size_t Lanes() const { return 1; }
+    virtual CandidateEvaluator& Lane(std::size_t /*lane*/) { return *this; }
 };
 
 // The second stage, when the DFE is on: a DFE set up for the model's grid adapts on the

@@ -1,15 +1,16 @@
 #include "engine/adaptation/adaptation_sweep.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
+
+#include "engine/adaptation/candidate_lanes.hpp"
 
 namespace {
 
-// Runs candidates with their VGA gain chosen by the VGA mode. The VGA candidates of a setting
-// run in waves of as many as the evaluator has lanes, each judged on the lane that made it; the
-// judgements are then offered in VGA order, so the choice does not depend on the lanes. The
-// buffers are reused from candidate to candidate: the cheapest VGA candidate's output stays in
-// `best` while the next waves are evaluated into `current`.
+// Runs candidates with their VGA gain chosen by the VGA mode, on one lane of the evaluator.
+// The buffers are reused from candidate to candidate: the cheapest VGA candidate's output stays
+// in `best` while the next ones are evaluated into `current`.
 class CandidateRunner {
   public:
     CandidateRunner(CandidateEvaluator& evaluator, std::span<const double> stimulus,
@@ -19,12 +20,7 @@ class CandidateRunner {
           stimulus_(stimulus),
           vgaMode_(vgaMode),
           vgaCount_(vgaCount),
-          selector_(vgaTarget, window) {
-        const std::size_t lanes = std::clamp<std::size_t>(evaluator.Lanes(), 1, vgaCount);
-        current_.resize(lanes);
-        judgements_.resize(lanes);
-        meters_.resize(lanes);
-    }
+          selector_(vgaTarget, window) {}
 
     // Evaluates (dc, boost) and returns the VGA index used; the waveform is Output().
     int Run(int dc, int boost, DfeRun dfe) {
@@ -33,25 +29,9 @@ class CandidateRunner {
             return vgaMode_.index;
         }
         selector_.Reset();
-        const std::size_t wave = current_.size();
-        for (std::size_t first = 0; first < vgaCount_; first += wave) {
-            const std::size_t count = std::min(wave, vgaCount_ - first);
-            settings_.clear();
-            for (std::size_t g = first; g < first + count; ++g) {
-                settings_.push_back({dc, boost, static_cast<int>(g)});
-            }
-            evaluator_.EvaluateEach(
-                stimulus_, settings_, dfe, std::span<std::vector<double>>(current_.data(), count),
-                [this](std::size_t i, std::size_t lane) {
-                    judgements_[i] =
-                        JudgeVgaCandidate(meters_[lane % meters_.size()], selector_.Window(),
-                                          selector_.Target(), current_[i]);
-                });
-            for (std::size_t i = 0; i < count; ++i) {
-                if (selector_.Offer(static_cast<int>(first + i), judgements_[i])) {
-                    std::swap(current_[i], best_);
-                }
-            }
+        for (std::size_t g = 0; g < vgaCount_; ++g) {
+            evaluator_.Evaluate(stimulus_, {dc, boost, static_cast<int>(g)}, dfe, current_);
+            if (selector_.Offer(static_cast<int>(g), current_)) std::swap(current_, best_);
         }
         analysed_ = true;
         return selector_.Best();
@@ -63,14 +43,12 @@ class CandidateRunner {
         analysed_ = false;
     }
 
-    const std::vector<double>& Output() const { return best_; }
-
     // The eye of Output(), reusing the VGA selection's look at its phases when there was one.
-    EyeMetrics MeasureOutput(EyeMeter& meter, const EyeWindow& window) {
-        return analysed_ ? meter.Measure(best_, window, selector_.BestPhases())
-                         : meter.Measure(best_, window);
+    EyeMetrics MeasureOutput(const EyeWindow& window) {
+        return analysed_ ? meter_.Measure(best_, window, selector_.BestPhases())
+                         : meter_.Measure(best_, window);
     }
-    std::vector<double> TakeOutput() { return std::move(best_); }
+    SampleBuffer TakeOutput() { return std::move(best_); }
 
   private:
     CandidateEvaluator& evaluator_;
@@ -78,11 +56,9 @@ class CandidateRunner {
     VgaModeDecision vgaMode_;
     std::size_t vgaCount_;
     VgaSelector selector_;
-    std::vector<CandidateSetting> settings_;
-    std::vector<std::vector<double>> current_;  // one per lane
-    std::vector<VgaJudgement> judgements_;
-    std::vector<EyeMeter> meters_;
-    std::vector<double> best_;
+    EyeMeter meter_;
+    SampleBuffer current_;
+    SampleBuffer best_;
     bool analysed_ = false;  // the selector's best phases belong to best_
 };
 
@@ -124,9 +100,10 @@ SweepOutcome RunSweep(CandidateEvaluator& evaluator, const CandidateGrid& grid,
     }
     evaluator.BeginStimulus(stimulus);
     const EyeWindow window{bits, options.samplesPerBit, evaluator.TailSamples()};
-    CandidateRunner runner(evaluator, stimulus, vgaMode, grid.vgaGains.size(), options.vgaTarget,
-                           window);
-    EyeMeter meter;
+    auto runnerOn = [&](CandidateEvaluator& lane) {
+        return std::make_unique<CandidateRunner>(lane, stimulus, vgaMode, grid.vgaGains.size(),
+                                                 options.vgaTarget, window);
+    };
     SweepOutcome outcome;
     outcome.ok = true;
 
@@ -137,29 +114,42 @@ SweepOutcome RunSweep(CandidateEvaluator& evaluator, const CandidateGrid& grid,
                           ", boost index " + std::to_string(m.boost) +
                           ") is not in the response database");
         }
-        const int vga = runner.Run(m.dc, m.boost, DfeRun::Skip);
+        const std::unique_ptr<CandidateRunner> runner = runnerOn(evaluator);
+        const int vga = runner->Run(m.dc, m.boost, DfeRun::Skip);
         outcome.winner = {m.dc, m.boost, vga};
-        outcome.winnerEye = runner.MeasureOutput(meter, window);
+        outcome.winnerEye = runner->MeasureOutput(window);
         outcome.record.rows.push_back({static_cast<double>(m.dc), static_cast<double>(m.boost),
                                        outcome.winnerEye.dj, outcome.winnerEye.vheight,
                                        static_cast<double>(vga)});
         outcome.choice = {m.dc, m.boost, 0, true};
-        outcome.processed = runner.TakeOutput();
+        outcome.processed = runner->TakeOutput();
         return outcome;
     }
 
+    // The CTLE settings run on the evaluator's lanes, a setting with all its VGA gains on one
+    // lane; each row goes to its place in sweep order, so neither the rows nor the choice
+    // depend on the number of lanes.
     const auto dcCount = static_cast<std::size_t>(
         std::count_if(grid.dcValues.begin(), grid.dcValues.end(),
                       [&](double v) { return !(v > options.configuredDcGain); }));
-    outcome.record.rows.reserve(dcCount * grid.boostValues.size());
-    for (std::size_t d = 0; d < dcCount; ++d) {
-        for (std::size_t b = 0; b < grid.boostValues.size(); ++b) {
-            const int vga = runner.Run(static_cast<int>(d), static_cast<int>(b), DfeRun::Adapt);
-            const EyeMetrics eye = runner.MeasureOutput(meter, window);
-            outcome.record.rows.push_back({static_cast<double>(d), static_cast<double>(b), eye.dj,
-                                           eye.vheight, static_cast<double>(vga)});
-        }
-    }
+    const std::size_t boostCount = grid.boostValues.size();
+    const std::size_t settings = dcCount * boostCount;
+    const std::size_t lanes =
+        std::clamp<std::size_t>(evaluator.Lanes(), 1, std::max<std::size_t>(settings, 1));
+    std::vector<std::unique_ptr<CandidateRunner>> runners;
+    for (std::size_t l = 0; l < lanes; ++l) runners.push_back(runnerOn(evaluator.Lane(l)));
+    outcome.record.rows.resize(settings);
+    RunInLanes(settings, lanes, [&](std::size_t i, std::size_t lane) {
+        const auto d = static_cast<int>(i / boostCount);
+        const auto b = static_cast<int>(i % boostCount);
+        CandidateRunner& runner = *runners[lane];
+        const int vga = runner.Run(d, b, DfeRun::Adapt);
+        const EyeMetrics eye = runner.MeasureOutput(window);
+        outcome.record.rows[i] = {static_cast<double>(d), static_cast<double>(b), eye.dj,
+                                  eye.vheight, static_cast<double>(vga)};
+    });
+    runners.resize(1);  // the other lanes' buffers are not needed any more
+    CandidateRunner& runner = *runners[0];
     outcome.choice = ChooseBest(options.figureOfMerit, outcome.record);
     CandidateSetting winner{outcome.choice.dc, outcome.choice.bst, 0};
     if (outcome.record.rows.empty()) {
@@ -170,7 +160,7 @@ SweepOutcome RunSweep(CandidateEvaluator& evaluator, const CandidateGrid& grid,
         runner.RunExactly(winner, DfeRun::Adapt);
     }
     outcome.winner = winner;
-    outcome.winnerEye = runner.MeasureOutput(meter, window);
+    outcome.winnerEye = runner.MeasureOutput(window);
     outcome.processed = runner.TakeOutput();
     return outcome;
 }

@@ -36,8 +36,8 @@ struct SweepOutcome {
     SweepRecord record;
     BestChoice choice;
     CandidateSetting winner;
-    EyeMetrics winnerEye;           // of the final evaluation
-    std::vector<double> processed;  // the final evaluation's waveform
+    EyeMetrics winnerEye;    // of the final evaluation
+    SampleBuffer processed;  // the final evaluation's waveform
 };
 
 // "Auto" evaluates every candidate with the DFE adapting, then the winner once more; "Manual"

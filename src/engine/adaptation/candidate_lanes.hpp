@@ -1,8 +1,8 @@
 #pragma once
-// Threads for the adaptation's candidates. Candidates of one CTLE setting are independent of
-// each other, so they may run at once, each on a lane of its own (own buffers, own DFE); what
-// the sweep makes of them is gathered in candidate order afterwards, so the result never
-// depends on how many lanes ran.
+// Threads for the adaptation's candidates. CTLE settings are independent of each other, so they
+// may run at once, each on a lane of its own (own buffers, own DFE), a setting with all its VGA
+// gains on one lane; what the sweep makes of them is gathered in sweep order afterwards, so the
+// result never depends on how many lanes ran.
 //
 // A simulator that runs many models side by side sets V10KX_AMI_THREADS=1 to keep each model
 // on its own thread.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/channel/channel_data_error.hpp"
+#include "engine/fft/large_buffer.hpp"
 #include "engine/fft/real_fft_plan.hpp"
 #include "engine/interpolation/interpolation.hpp"
 
@@ -44,9 +45,13 @@ std::vector<double> HoldSymbols(const std::vector<std::int32_t>& symbols, int sa
     return wave;
 }
 
-std::vector<double> GaussianEdgeFilter(std::size_t n, const ModelGrid& grid) {
+namespace {
+
+// GaussianEdgeFilter into `filter`, of any vector type.
+template <class Vector>
+void FillGaussianEdgeFilter(std::size_t n, const ModelGrid& grid, Vector& filter) {
     checkGrid(grid);
-    std::vector<double> centred(n);
+    Vector centred(n);
     const double sigma = (1.0 / grid.bitRate) * kRiseTimeUi / kGaussianRiseSigmas;
     const double sampling = grid.bitRate * grid.samplesPerBit;
     double largest = 0.0;
@@ -56,8 +61,15 @@ std::vector<double> GaussianEdgeFilter(std::size_t n, const ModelGrid& grid) {
         centred[k] = std::exp(-0.5 * a * a);
         largest = std::max(largest, centred[k]);
     }
-    std::vector<double> filter(n);
+    filter.resize(n);
     for (std::size_t i = 0; i < n; ++i) filter[i] = centred[(i + n / 2) % n] / largest;
+}
+
+}  // namespace
+
+std::vector<double> GaussianEdgeFilter(std::size_t n, const ModelGrid& grid) {
+    std::vector<double> filter;
+    FillGaussianEdgeFilter(n, grid, filter);
     return filter;
 }
 
@@ -112,24 +124,38 @@ std::vector<double> BuildReceivedWaveform(const std::vector<std::int32_t>& symbo
 
     const bool sameGrid =
         std::abs(impulseInterval - dt) <= kSameIntervalTolerance * std::max(impulseInterval, dt);
-    std::vector<double> folded(n, 0.0);
+    // The whole build on large-buffer memory: it is a few stimulus lengths of fresh memory.
+    const RealFftPlan plan(n);
+    RealFftBuffer channel(n);
     {
         const std::vector<double> onGrid =
             sameGrid ? impulse : ResampleImpulse(impulse, impulseInterval, dt);
         // The stimulus repeats every n samples, so an impulse longer than that wraps around.
+        double* folded = channel.Samples();
         for (std::size_t j = 0; j < onGrid.size(); ++j) folded[j % n] += onGrid[j];
     }
-    const std::vector<std::complex<double>> channel = RealSpectrum(folded);
-    folded = {};
+    plan.Forward(channel);
 
-    std::vector<std::complex<double>> product =
-        RealSpectrum(HoldSymbols(symbols, grid.samplesPerBit, kStimulusLevel));
-    const std::vector<double> edges = GaussianEdgeFilter(n, grid);
-    for (std::size_t k = 0; k < product.size(); ++k) {
-        const double shaping = 0.5 * (edges[k] + edges[(n - k) % n]) * dt;
-        const double xr = product[k].real(), xi = product[k].imag();
-        const double hr = channel[k].real(), hi = channel[k].imag();
-        product[k] = {(xr * hr - xi * hi) * shaping, (xr * hi + xi * hr) * shaping};
+    RealFftBuffer product(n);
+    double* held = product.Samples();
+    const auto spb = static_cast<std::size_t>(grid.samplesPerBit);
+    for (std::size_t b = 0; b < symbols.size(); ++b) {
+        std::fill(held + b * spb, held + (b + 1) * spb, symbols[b] * kStimulusLevel);
     }
-    return RealSignal(product, n);
+    plan.Forward(product);
+    SampleBuffer edges;
+    FillGaussianEdgeFilter(n, grid, edges);
+    std::complex<double>* x = product.Bins();
+    const std::complex<double>* h = channel.Bins();
+    for (std::size_t k = 0; k < product.BinCount(); ++k) {
+        const double shaping = 0.5 * (edges[k] + edges[(n - k) % n]) * dt;
+        const double xr = x[k].real(), xi = x[k].imag();
+        const double hr = h[k].real(), hi = h[k].imag();
+        x[k] = {(xr * hr - xi * hi) * shaping, (xr * hi + xi * hr) * shaping};
+    }
+    plan.Inverse(product);
+    const double scale = 1.0 / static_cast<double>(n);
+    std::vector<double> waveform(product.Samples(), product.Samples() + n);
+    for (double& v : waveform) v *= scale;
+    return waveform;
 }

@@ -11,22 +11,22 @@
 #include <utility>
 
 #include "engine/fft/fft_service.hpp"
+#include "engine/fft/large_buffer.hpp"
 
 AlignedDoubles::AlignedDoubles(std::size_t count) : size_(count) {
     if (count == 0) return;
-    data_ = fftw_alloc_real(count);
-    if (data_ == nullptr) throw std::bad_alloc();
-    std::fill(data_, data_ + count, 0.0);
+    if (count > static_cast<std::size_t>(-1) / sizeof(double)) throw std::bad_alloc();
+    data_ = static_cast<double*>(AllocateLarge(count * sizeof(double)));
 }
 
-AlignedDoubles::~AlignedDoubles() { fftw_free(data_); }
+AlignedDoubles::~AlignedDoubles() { FreeLarge(data_, size_ * sizeof(double)); }
 
 AlignedDoubles::AlignedDoubles(AlignedDoubles&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
 
 AlignedDoubles& AlignedDoubles::operator=(AlignedDoubles&& other) noexcept {
     if (this != &other) {
-        fftw_free(data_);
+        FreeLarge(data_, size_ * sizeof(double));
         data_ = std::exchange(other.data_, nullptr);
         size_ = std::exchange(other.size_, 0);
     }

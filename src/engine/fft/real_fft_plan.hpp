@@ -19,7 +19,8 @@
 // radix-2 transform for power-of-two lengths and GSL's mixed-radix transform for all others.
 enum class FftEngine { Fftw, Gsl };
 
-// Zeroed, SIMD-aligned storage (FFTW's allocator). std::bad_alloc when memory is short.
+// Zeroed, SIMD-aligned storage (large_buffer.hpp: its own mapping on huge pages when large).
+// std::bad_alloc when memory is short.
 class AlignedDoubles {
   public:
     AlignedDoubles() = default;

@@ -170,12 +170,13 @@ void AmplitudeCurveStage::Evaluate(const double* in, double* out, std::size_t co
             std::size_t j = position >= 1.0
                                 ? (position < lastGuess ? static_cast<std::size_t>(position) : top)
                                 : 0;
-            if (j < top && Reached(v, j + 1)) {
-                ++j;
-                if (j < top && Reached(v, j + 1)) j = Interval(v, j);
-            } else if (j > 0 && !Reached(v, j)) {
-                --j;
-                if (j > 0 && !Reached(v, j)) j = Interval(v, j);
+            // One step up or down, worked out without branches (whether a sample lies beyond
+            // its guess is as good as random); a further step is all but never needed.
+            const bool up = j < top && Reached(v, j + 1);
+            const bool down = !up && j > 0 && !Reached(v, j);
+            j = j + static_cast<std::size_t>(up) - static_cast<std::size_t>(down);
+            if ((up && j < top && Reached(v, j + 1)) || (down && j > 0 && !Reached(v, j))) {
+                j = Interval(v, j);
             }
             index[r] = static_cast<std::int32_t>(j);
         }

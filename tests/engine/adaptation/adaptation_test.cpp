@@ -40,7 +40,7 @@ class BoostChain : public CandidateEvaluator {
     explicit BoostChain(const CandidateGrid& grid) : grid_(grid) {}
 
     void Evaluate(std::span<const double> stimulus, const CandidateSetting& s, DfeRun dfe,
-                  Vec& processed) override {
+                  SampleBuffer& processed) override {
         calls.push_back({s, dfe, stimulus.size()});
         if (failWith) throw std::runtime_error(failWith);
         const bool cached = ctleFor_.dc == s.dc && ctleFor_.boost == s.boost &&

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/channel/channel_data_error.hpp"
 #include "engine/adaptation/stimulus_pattern.hpp"
 #include "engine/adaptation/stimulus_waveform.hpp"
+#include "engine/channel/channel_data_error.hpp"
 
 namespace {
 

@@ -109,7 +109,7 @@ class ScriptedChain : public CandidateEvaluator {
         : bestDc_(bestDc), bestBoost_(bestBoost), vgaGains_(std::move(vgaGains)) {}
 
     void Evaluate(std::span<const double> stimulus, const CandidateSetting& s, DfeRun dfe,
-                  Vec& processed) override {
+                  SampleBuffer& processed) override {
         calls.push_back({s, dfe, stimulus.size()});
         const double k = 0.15 * (std::abs(s.dc - bestDc_) + std::abs(s.boost - bestBoost_));
         const double g = vgaGains_.at(static_cast<std::size_t>(s.vga));
@@ -166,7 +166,7 @@ TEST(RunSweep, EvaluatesEveryCandidateInOrderAndKeepsTheBest) {
         EXPECT_EQ(row.bst, static_cast<double>(r % 4));
         EXPECT_EQ(row.vga, 1.0);  // chosen by level, not by eye size
         // Each row's eye is the eye of that candidate's waveform measured on its own.
-        Vec alone;
+        SampleBuffer alone;
         chain.Evaluate(stimulus, {static_cast<int>(row.dc), static_cast<int>(row.bst), 1},
                        DfeRun::Adapt, alone);
         const EyeMetrics eye = MeasureEye(alone, 256, kSpb, 0);

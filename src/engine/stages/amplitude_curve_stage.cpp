@@ -3,7 +3,6 @@
 #include <immintrin.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
@@ -36,6 +35,8 @@ AmplitudeCurveStage::AmplitudeCurveStage(const std::vector<double>& in,
         dx_[j] = x_[j + 1] - x_[j];
         dy_[j] = y_[j + 1] - y_[j];
     }
+    segments_.resize(dx_.size());
+    for (std::size_t j = 0; j < dx_.size(); ++j) segments_[j] = {x_[j], y_[j], dx_[j], dy_[j]};
     const std::size_t last = in.size() - 1;
     const double step = (x_[last] - x_[0]) / static_cast<double>(last);
     even_ = std::isfinite(step);
@@ -84,38 +85,6 @@ void AmplitudeCurveStage::Process(double* samples, std::size_t count) {
 
 namespace {
 
-// out[i] = y[j] + ((in[i] - x[j]) / dx[j]) * dy[j] with j = index[i]: the interpolation's
-// arithmetic once the intervals are known, operation for operation (no fused multiply-add), so
-// the vector form gives the same bits as the scalar one.
-void EvaluateScalar(const double* in, const std::int32_t* index, const double* x, const double* y,
-                    const double* dx, const double* dy, double* out, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::int32_t j = index[i];
-        out[i] = y[j] + ((in[i] - x[j]) / dx[j]) * dy[j];
-    }
-}
-
-[[gnu::target("avx2")]] void EvaluateAvx2(const double* in, const std::int32_t* index,
-                                          const double* x, const double* y, const double* dx,
-                                          const double* dy, double* out, std::size_t count) {
-    // The masked gathers with a defined source: the plain ones start from an undefined register,
-    // which GCC 12 warns about.
-    const __m256d zero = _mm256_setzero_pd();
-    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-    std::size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        const __m128i j = _mm_loadu_si128(reinterpret_cast<const __m128i*>(index + i));
-        const __m256d v = _mm256_loadu_pd(in + i);
-        const __m256d xj = _mm256_mask_i32gather_pd(zero, x, j, all, 8);
-        const __m256d yj = _mm256_mask_i32gather_pd(zero, y, j, all, 8);
-        const __m256d dxj = _mm256_mask_i32gather_pd(zero, dx, j, all, 8);
-        const __m256d dyj = _mm256_mask_i32gather_pd(zero, dy, j, all, 8);
-        const __m256d t = _mm256_div_pd(_mm256_sub_pd(v, xj), dxj);
-        _mm256_storeu_pd(out + i, _mm256_add_pd(yj, _mm256_mul_pd(t, dyj)));
-    }
-    EvaluateScalar(in + i, index + i, x, y, dx, dy, out + i, count - i);
-}
-
 bool HaveAvx2() {
     static const bool avx2 = __builtin_cpu_supports("avx2");
     return avx2;
@@ -153,37 +122,97 @@ void AmplitudeCurveStage::Evaluate(const double* in, double* out, std::size_t co
     }
     // Evenly spaced inputs: the spacing puts v in an interval at most one off the one the
     // search finds; a comparison or two settles it (the search itself when it is further off).
-    // The intervals of a run of samples first, then their arithmetic, on vector registers where
-    // the processor has them.
+    std::size_t done = 0;
+    if (HaveAvx2() && x_.size() < (std::size_t{1} << 31)) done = EvaluateEvenAvx2(in, out, count);
+    for (std::size_t i = done; i < count; ++i) {
+        const double v = in[i];
+        const std::size_t j = EvenInterval(v);
+        out[i] = y[j] + ((v - x[j]) / dx[j]) * dy[j];
+    }
+}
+
+std::size_t AmplitudeCurveStage::EvenInterval(double v) const {
     const std::size_t top = x_.size() - 2;
-    const double lastGuess = static_cast<double>(top);
-    const double origin = x[0];
-    const bool vector = HaveAvx2() && x_.size() < (std::size_t{1} << 31);
-    constexpr std::size_t kRun = 256;
-    std::array<std::int32_t, kRun> index;
-    for (std::size_t start = 0; start < count; start += kRun) {
-        const std::size_t run = std::min(kRun, count - start);
-        for (std::size_t r = 0; r < run; ++r) {
-            const double v = in[start + r];
-            const double position = (v - origin) * inverseStep_;
-            // Also a sample that is not a number starts from the first interval.
-            std::size_t j = position >= 1.0
-                                ? (position < lastGuess ? static_cast<std::size_t>(position) : top)
-                                : 0;
-            // One step up or down, worked out without branches (whether a sample lies beyond
-            // its guess is as good as random); a further step is all but never needed.
-            const bool up = j < top && Reached(v, j + 1);
-            const bool down = !up && j > 0 && !Reached(v, j);
-            j = j + static_cast<std::size_t>(up) - static_cast<std::size_t>(down);
-            if ((up && j < top && Reached(v, j + 1)) || (down && j > 0 && !Reached(v, j))) {
-                j = Interval(v, j);
-            }
-            index[r] = static_cast<std::int32_t>(j);
-        }
-        if (vector) {
-            EvaluateAvx2(in + start, index.data(), x, y, dx, dy, out + start, run);
+    const double position = (v - x_[0]) * inverseStep_;
+    // Also a sample that is not a number starts from the first interval.
+    std::size_t j =
+        position >= 1.0
+            ? (position < static_cast<double>(top) ? static_cast<std::size_t>(position) : top)
+            : 0;
+    // One step up or down, worked out without branches (whether a sample lies beyond its guess
+    // is as good as random); a further step is all but never needed.
+    const bool up = j < top && Reached(v, j + 1);
+    const bool down = !up && j > 0 && !Reached(v, j);
+    j = j + static_cast<std::size_t>(up) - static_cast<std::size_t>(down);
+    if ((up && j < top && Reached(v, j + 1)) || (down && j > 0 && !Reached(v, j))) {
+        j = Interval(v, j);
+    }
+    return j;
+}
+
+[[gnu::target("avx2")]] std::size_t AmplitudeCurveStage::EvaluateEvenAvx2(const double* in,
+                                                                          double* out,
+                                                                          std::size_t count) const {
+    const std::size_t top = x_.size() - 2;
+    const double* x = x_.data();
+    const double* y = y_.data();
+    const double* dx = dx_.data();
+    const double* dy = dy_.data();
+    const Segment* segments = segments_.data();
+    const __m256d origin = _mm256_set1_pd(x[0]);
+    const __m256d inverseStep = _mm256_set1_pd(inverseStep_);
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d topAsDouble = _mm256_set1_pd(static_cast<double>(top));
+    const __m256d zero = _mm256_setzero_pd();
+    // Reached(v, k) is (v >= x[k]) flipped for a descending table.
+    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    const __m256d flip = descending_ ? all : zero;
+    alignas(16) std::int32_t j[4];
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m256d v = _mm256_loadu_pd(in + i);
+        // The guess, as the scalar search makes it: 0 below the second point (and for a sample
+        // that is not a number), the last interval from its start on, else the whole part.
+        const __m256d position = _mm256_mul_pd(_mm256_sub_pd(v, origin), inverseStep);
+        __m256d guess = _mm256_round_pd(position, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        guess =
+            _mm256_blendv_pd(topAsDouble, guess, _mm256_cmp_pd(position, topAsDouble, _CMP_LT_OQ));
+        guess = _mm256_and_pd(guess, _mm256_cmp_pd(position, one, _CMP_GE_OQ));
+        _mm_store_si128(reinterpret_cast<__m128i*>(j), _mm256_cvttpd_epi32(guess));
+        // The four intervals' records, turned into a vector of each field.
+        const __m256d r0 = _mm256_loadu_pd(&segments[j[0]].x);
+        const __m256d r1 = _mm256_loadu_pd(&segments[j[1]].x);
+        const __m256d r2 = _mm256_loadu_pd(&segments[j[2]].x);
+        const __m256d r3 = _mm256_loadu_pd(&segments[j[3]].x);
+        const __m256d xdx01 = _mm256_unpacklo_pd(r0, r1);  // x0 x1 dx0 dx1
+        const __m256d ydy01 = _mm256_unpackhi_pd(r0, r1);  // y0 y1 dy0 dy1
+        const __m256d xdx23 = _mm256_unpacklo_pd(r2, r3);
+        const __m256d ydy23 = _mm256_unpackhi_pd(r2, r3);
+        const __m256d xj = _mm256_permute2f128_pd(xdx01, xdx23, 0x20);
+        const __m256d dxj = _mm256_permute2f128_pd(xdx01, xdx23, 0x31);
+        const __m256d yj = _mm256_permute2f128_pd(ydy01, ydy23, 0x20);
+        const __m256d dyj = _mm256_permute2f128_pd(ydy01, ydy23, 0x31);
+        const __m256d next = _mm256_set_pd(x[j[3] + 1], x[j[2] + 1], x[j[1] + 1], x[j[0] + 1]);
+        // The guess stands where the scalar search takes no step: the next point not reached
+        // (or no next interval), and this one reached (or no interval below).
+        const __m256d reachedHere = _mm256_xor_pd(_mm256_cmp_pd(v, xj, _CMP_GE_OQ), flip);
+        const __m256d reachedNext = _mm256_xor_pd(_mm256_cmp_pd(v, next, _CMP_GE_OQ), flip);
+        const __m256d atTop = _mm256_cmp_pd(guess, topAsDouble, _CMP_EQ_OQ);
+        const __m256d atBottom = _mm256_cmp_pd(guess, zero, _CMP_EQ_OQ);
+        const __m256d noStepUp = _mm256_or_pd(atTop, _mm256_andnot_pd(reachedNext, all));
+        const __m256d noStepDown = _mm256_or_pd(atBottom, reachedHere);
+        const __m256d stays = _mm256_and_pd(noStepUp, noStepDown);
+        if (_mm256_movemask_pd(stays) == 0xF) {
+            // The interpolation's arithmetic, operation for operation (no fused multiply-add).
+            const __m256d t = _mm256_div_pd(_mm256_sub_pd(v, xj), dxj);
+            _mm256_storeu_pd(out + i, _mm256_add_pd(yj, _mm256_mul_pd(t, dyj)));
         } else {
-            EvaluateScalar(in + start, index.data(), x, y, dx, dy, out + start, run);
+            for (std::size_t k = i; k < i + 4; ++k) {
+                const double value = in[k];
+                const std::size_t at = EvenInterval(value);
+                out[k] = y[at] + ((value - x[at]) / dx[at]) * dy[at];
+            }
         }
     }
+    return i;
 }

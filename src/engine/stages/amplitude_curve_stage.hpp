@@ -30,6 +30,13 @@ class AmplitudeCurveStage : public SignalStage {
     // table's direction), or 0 when there is none; searched for from `guess`.
     std::size_t Interval(double v, std::size_t guess) const;
     bool Reached(double v, std::size_t k) const { return (v >= x_[k]) != descending_; }
+    // The interval of v on evenly spaced inputs: the spacing's guess, settled by a comparison
+    // or two (the search itself when the guess is further off).
+    std::size_t EvenInterval(double v) const;
+    // Evenly spaced inputs, four samples at a time on vector registers: the guesses that both
+    // neighbouring points confirm are taken at once, a group with any other goes through
+    // EvenInterval sample by sample. Returns how many samples it did (whole groups of four).
+    std::size_t EvaluateEvenAvx2(const double* in, double* out, std::size_t count) const;
     // Last k in [lo, hi] that v has reached, given that it has reached lo.
     std::size_t LastReached(double v, std::size_t lo, std::size_t hi) const;
 
@@ -37,6 +44,11 @@ class AmplitudeCurveStage : public SignalStage {
     std::vector<double> y_;
     std::vector<double> dx_;  // x[j+1] - x[j]
     std::vector<double> dy_;  // y[j+1] - y[j]
+    // The same per interval in one record, so that one load fetches what a sample needs.
+    struct Segment {
+        double x, y, dx, dy;
+    };
+    std::vector<Segment> segments_;
     bool descending_ = false;
     bool even_ = false;  // inputs evenly spaced to within a quarter of a step
     double inverseStep_ = 0;

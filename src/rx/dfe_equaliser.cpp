@@ -244,6 +244,37 @@ void DecisionFeedbackEqualiser::Equalise(double* samples, std::size_t count, dou
     double lastClockSample = lastClockSample_;
     bool haveClockSample = haveLastOutput_;
     double nextEvent = cdr_->NextEvent();
+    // What every sample does: the feedback switches due at its position, the smoothing of both
+    // copies of the feedback, the subtraction, and whether the clock's copy crossed zero since
+    // the sample before. `current` is the sample after feedback.
+    auto takeSwitches = [&](double position) {
+        while (nextSwitch <= position) {
+            const FeedbackSwitch& s = switches_[switchHead_];
+            held = s.feedback;
+            feeding = s.feeding;
+            switchHead_ = (switchHead_ + 1) % kMaxSwitches;
+            --switchCount_;
+            nextSwitch = switchCount_ > 0 ? switches_[switchHead_].position : kNoSwitch;
+        }
+    };
+    auto equaliseSample = [&](std::size_t at, double& current, double& fraction, double& level) {
+        // The feedback is smoothed at every sample (a step at each boundary would be sharper
+        // than the circuit), and subtracted once the data level is known.
+        const double smoothed = smoother.Filter(held);
+        const double clockSmoothed = clockSmoother.Filter(clockFeedback);
+        current = samples[at];
+        double clockSample = current;
+        if (feeding) {
+            current -= smoothed;
+            samples[at] = current;
+        }
+        if (clockFeeding) clockSample -= clockSmoothed;
+        const bool crossing = haveClockSample && FindCrossing(lastClockSample, clockSample,
+                                                              EdgeSelection::All, fraction, level);
+        haveClockSample = true;
+        lastClockSample = clockSample;
+        return crossing;
+    };
     std::size_t i = 0;
     while (i < count) {
         // Up to the next clock event or crossing, a sample needs nothing but its own arithmetic
@@ -254,29 +285,9 @@ void DecisionFeedbackEqualiser::Equalise(double* samples, std::size_t count, dou
         for (; i < count; ++i) {
             const double position = blockStart + static_cast<double>(i);
             if (!(position < nextEvent)) break;
-            while (nextSwitch <= position) {
-                const FeedbackSwitch& s = switches_[switchHead_];
-                held = s.feedback;
-                feeding = s.feeding;
-                switchHead_ = (switchHead_ + 1) % kMaxSwitches;
-                --switchCount_;
-                nextSwitch = switchCount_ > 0 ? switches_[switchHead_].position : kNoSwitch;
-            }
-            const double smoothed = smoother.Filter(held);
-            const double clockSmoothed = clockSmoother.Filter(clockFeedback);
-            double current = samples[i];
-            double clockSample = current;
-            if (feeding) {
-                current -= smoothed;
-                samples[i] = current;
-            }
-            if (clockFeeding) clockSample -= clockSmoothed;
-            double fraction = 0, level = 0;
-            const bool crossing =
-                haveClockSample &&
-                FindCrossing(lastClockSample, clockSample, EdgeSelection::All, fraction, level);
-            haveClockSample = true;
-            lastClockSample = clockSample;
+            takeSwitches(position);
+            double current = 0, fraction = 0, level = 0;
+            const bool crossing = equaliseSample(i, current, fraction, level);
             previous = current;
             if (crossing) {
                 crossed = true;
@@ -292,34 +303,13 @@ void DecisionFeedbackEqualiser::Equalise(double* samples, std::size_t count, dou
         }
         if (i == count) break;
 
-        // The full step of a sample: switches due, smoothing, crossing, clock events due.
+        // The full step of a sample: the above, then the clock events due and their decisions.
         const double position = blockStart + static_cast<double>(i);
-        while (nextSwitch <= position) {
-            const FeedbackSwitch& s = switches_[switchHead_];
-            held = s.feedback;
-            feeding = s.feeding;
-            switchHead_ = (switchHead_ + 1) % kMaxSwitches;
-            --switchCount_;
-            nextSwitch = switchCount_ > 0 ? switches_[switchHead_].position : kNoSwitch;
-        }
-        // The feedback is smoothed at every sample (a step at each boundary would be sharper
-        // than the circuit), and subtracted once the data level is known.
-        const double smoothed = smoother.Filter(held);
-        const double clockSmoothed = clockSmoother.Filter(clockFeedback);
-        double current = samples[i];
-        double clockSample = current;
-        if (feeding) {
-            current -= smoothed;
-            samples[i] = current;
-        }
-        if (clockFeeding) clockSample -= clockSmoothed;
-        double fraction = 0, level = 0;
-        if (haveClockSample &&
-            FindCrossing(lastClockSample, clockSample, EdgeSelection::All, fraction, level)) {
+        takeSwitches(position);
+        double current = 0, fraction = 0, level = 0;
+        if (equaliseSample(i, current, fraction, level)) {
             cdr_->AddTransition(position - 1.0 + fraction, level);
         }
-        haveClockSample = true;
-        lastClockSample = clockSample;
         if (nextEvent <= position) {
             cdr_->RunUntil(position, instants_);
             for (; next < instants_.size(); ++next) {

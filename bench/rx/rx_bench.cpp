@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "line_impulse.hpp"
 #include "mkdb/writers.hpp"
 #include "support/ami_exports.hpp"
 
@@ -84,14 +85,7 @@ Receiver& TheReceiver() {
     return receiver;
 }
 
-std::vector<double> ChannelImpulse(std::size_t n) {
-    std::vector<double> h(n, 0.0);
-    for (std::size_t i = 0; i < n; ++i) {
-        const double t = static_cast<double>(i) / kSpb;  // in bits
-        h[i] = t * std::exp(-t / 1.5) / kDt * 0.1;
-    }
-    return h;
-}
+std::vector<double> ChannelImpulse(std::size_t n) { return LineImpulse(n, kSpb, kDt); }
 
 std::vector<double> NrzWave(std::size_t n) {
     std::vector<double> wave(n);

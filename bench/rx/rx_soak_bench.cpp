@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "line_impulse.hpp"
 #include "mkdb/writers.hpp"
 #include "support/ami_exports.hpp"
 
@@ -58,15 +59,7 @@ std::string KitDefaults(const std::filesystem::path& database) {
            " (ctle_mode 1) (dfe (mode 2)) (float_start 8) (DFE_tap_length \"Default\"))";
 }
 
-// A lossy line's pulse: a slow rise and a long tail (in 1/s, as an impulse response is).
-std::vector<double> ChannelImpulse(std::size_t n) {
-    std::vector<double> h(n, 0.0);
-    for (std::size_t i = 0; i < n; ++i) {
-        const double t = static_cast<double>(i) / kSpb;  // in bits
-        h[i] = t * std::exp(-t / 1.5) / kDt * 0.1;
-    }
-    return h;
-}
+std::vector<double> ChannelImpulse(std::size_t n) { return LineImpulse(n, kSpb, kDt); }
 
 // PRBS-31 at +-0.4 V through two real poles (the same kind of line), generated block by block.
 class LineSignal {

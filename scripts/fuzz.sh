@@ -6,6 +6,7 @@
 #                                            unless some are named (e.g. rx_params fir_map)
 #   FUZZ_RUNS=N scripts/fuzz.sh              stop each harness after N runs instead of a time
 #   FUZZ_DIR=dir                             build directory (default build-fuzz)
+#   TMPDIR=dir                               scratch files (default /dev/shm when writable)
 #   FUZZ_TIMEOUT=S                           a unit slower than S seconds fails (default 60;
 #                                            raise it on a loaded machine, where a receiver
 #                                            unit with adaptation can take minutes)
@@ -34,6 +35,9 @@ fi
 
 limit=(-max_total_time="$seconds")
 [ -n "${FUZZ_RUNS:-}" ] && limit=(-runs="$FUZZ_RUNS")
+# The readers' harnesses write every input to a scratch file before reading it back; on tmpfs a
+# run costs 4 to 20 times less than on disk, so the same seconds reach that much deeper.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 passed=0

@@ -1,5 +1,7 @@
 #include "tx/device_database.hpp"
 
+#include <algorithm>
+
 #include "tx/database_files.hpp"
 #include "tx/fir_map_reader.hpp"
 #include "tx/text_lines.hpp"
@@ -45,8 +47,7 @@ void LoadVodTables(TxSharedState& state, std::string& log) {
     }
 }
 
-std::optional<FirMap> LoadFirMap(const TxSharedState& state, std::string& log,
-                                 std::ostream& console) {
+std::vector<double> VodKeyAmplitudes(const TxSharedState& state, std::ostream& console) {
     std::vector<double> amplitudes;
     const TextLines vodLines = ReadTextLines(state.dataDir + kVodTableFile);
     if (vodLines.opened && vodLines.error.empty()) {
@@ -54,6 +55,18 @@ std::optional<FirMap> LoadFirMap(const TxSharedState& state, std::string& log,
             amplitudes.push_back(
                 VodAmplitude(v, state.vodTable, state.vodCoefTable, state.selections, console));
     }
+    return amplitudes;
+}
+
+void KeyFirMap(FirMap& map, const std::vector<double>& amplitudes) {
+    if (map.keys.size() == amplitudes.size() + 1)
+        std::copy(amplitudes.begin(), amplitudes.end(), map.keys.begin() + 1);
+    for (std::size_t r = 0; r < map.records.size(); ++r) map.records[r].key = map.keys[r];
+}
+
+std::optional<FirMap> LoadFirMap(const TxSharedState& state, std::string& log,
+                                 std::ostream& console) {
+    const std::vector<double> amplitudes = VodKeyAmplitudes(state, console);
 
     const std::string mapPath = state.dataDir + kFirMapFile;
     const char* noPreEmphasis = "Pre-emphasis is disabled: the output is the main cursor only.";
@@ -71,9 +84,7 @@ std::optional<FirMap> LoadFirMap(const TxSharedState& state, std::string& log,
         WarnUnusable(log, mapPath, problem, noPreEmphasis);
         return std::nullopt;
     }
-    if (map.keys.size() == amplitudes.size() + 1)
-        std::copy(amplitudes.begin(), amplitudes.end(), map.keys.begin() + 1);
-    for (std::size_t r = 0; r < map.records.size(); ++r) map.records[r].key = map.keys[r];
+    KeyFirMap(map, amplitudes);
     return std::move(file.map);
 }
 

@@ -49,21 +49,31 @@ void BM_Reference_RealForward(benchmark::State& state) {
 }
 BENCHMARK(BM_Reference_RealForward)->Unit(benchmark::kMillisecond);
 
-// Plans cached between iterations (steady state) or built afresh (as in each AMI_Init, which
-// releases them when the adaptation ends).
+// A repeated build (the pattern's spectrum kept from the one before, as for a model's next
+// instance) or a first one (two patterns in turn, so that the one kept never fits), its pattern
+// half on the calling thread or beside the channel's on a second lane.
 void BM_BuildReceivedWaveform(benchmark::State& state) {
-    const bool cold = state.range(0) != 0;
+    const bool first = state.range(0) != 0;
+    const auto lanes = static_cast<std::size_t>(state.range(1));
     const std::vector<std::int32_t> symbols = ExpandPattern(SweepPattern(), kSweepBits);
+    std::vector<std::int32_t> inverted = symbols;
+    for (std::int32_t& v : inverted) v = -v;
     const std::vector<double> h = channel();
+    bool flip = false;
     for (auto _ : state) {
-        if (cold) ReleaseAll();
-        std::vector<double> y = BuildReceivedWaveform(symbols, kGrid, h, kGrid.SampleInterval());
+        flip = first && !flip;
+        std::vector<double> y = BuildReceivedWaveform(flip ? inverted : symbols, kGrid, h,
+                                                      kGrid.SampleInterval(), lanes);
         benchmark::DoNotOptimize(y.data());
     }
     state.SetItemsProcessed(state.iterations() * static_cast<long>(symbols.size()) * kSpb);
-    ReleaseAll();
 }
-BENCHMARK(BM_BuildReceivedWaveform)->ArgName("cold")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildReceivedWaveform)
+    ->ArgNames({"first", "lanes"})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Args({1, 2})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_Reference_Pass(benchmark::State& state) {
     const std::vector<double>& x = stimulus();

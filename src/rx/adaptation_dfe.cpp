@@ -61,12 +61,13 @@ bool AdaptationDfe::Equalise(std::span<double> samples) {
     return true;
 }
 
-DfeStageResult AdaptationDfe::Train(std::span<const double> equalised, const DfeStageSetup& setup) {
+DfeStageResult AdaptationDfe::Train(std::span<double> equalised, const DfeStageSetup& setup) {
     DfeStageResult result;
     if (dfe_.Setup(SetupFor(setup)) != 0 || !dfe_.IsActive()) return result;
     result.setUp = true;
-    copy_.assign(equalised.begin(), equalised.end());
-    if (!copy_.empty()) dfe_.Process(copy_.data(), static_cast<std::int64_t>(copy_.size()), 0.0);
+    if (!equalised.empty()) {
+        dfe_.Process(equalised.data(), static_cast<std::int64_t>(equalised.size()), 0.0);
+    }
     dfe_.CurrentTaps(result.tapWeights, result.tapCodes);
     result.dataLevel = dfe_.DataLevel();
     return result;

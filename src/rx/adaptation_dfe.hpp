@@ -32,9 +32,9 @@ class AdaptationDfe : public CandidateDfe, public DfeTrainer {
 
     bool Equalise(std::span<double> samples) override;
     std::unique_ptr<CandidateDfe> NewLane() const override;
-    // Adapts on a copy of `equalised`; the taps are the first tapCount weights of the adaptive
-    // filter and their codes.
-    DfeStageResult Train(std::span<const double> equalised, const DfeStageSetup& setup) override;
+    // Adapts on `equalised` in place (it is left equalised); the taps are the first tapCount
+    // weights of the adaptive filter and their codes.
+    DfeStageResult Train(std::span<double> equalised, const DfeStageSetup& setup) override;
 
   private:
     DfeSetup SetupFor(const DfeStageSetup& stage) const;
@@ -43,7 +43,6 @@ class AdaptationDfe : public CandidateDfe, public DfeTrainer {
     DfeSetup sweep_;
     AdaptationDfeContext context_;
     DecisionFeedbackEqualiser dfe_;
-    SampleBuffer copy_;
 };
 
 }  // namespace v10kx_ami_rx

@@ -67,10 +67,10 @@ AdaptResult NotAdapted(const std::string& reason) {
 }
 
 std::vector<double> StimulusOf(const AdaptRequest& request, const AdaptationSetup& setup,
-                               std::size_t bits) {
+                               std::size_t bits, std::size_t lanes) {
     const double impulseInterval = 1.0 / (request.bitRate * request.samplesPerBit);
     return BuildReceivedWaveform(ExpandPattern(SweepPattern(), bits), setup.grid, request.impulse,
-                                 impulseInterval);
+                                 impulseInterval, lanes);
 }
 
 // The stimulus of `bits` bits, given the sweep's. A whole number of pattern periods is the
@@ -79,7 +79,7 @@ SampleBuffer LongerStimulus(const AdaptRequest& request, const AdaptationSetup& 
                             const std::vector<double>& sweep, std::size_t bits) {
     const std::size_t period = ExpandPattern(SweepPattern()).size();
     if (period != kSweepBits || bits % period != 0) {
-        const std::vector<double> stimulus = StimulusOf(request, setup, bits);
+        const std::vector<double> stimulus = StimulusOf(request, setup, bits, 1);
         return SampleBuffer(stimulus.begin(), stimulus.end());
     }
     SampleBuffer stimulus;
@@ -103,7 +103,7 @@ void RunDfeStage(const AdaptRequest& request, const AdaptationSetup& setup,
         manual.manual = winner;
         manual.bits = kDfeStageBits;
         manual.samplesPerBit = setup.grid.samplesPerBit;
-        const SweepOutcome equalised = RunSweep(backend.evaluator, grid, stimulus, manual);
+        SweepOutcome equalised = RunSweep(backend.evaluator, grid, stimulus, manual);
         if (!equalised.ok) {
             result.messages.push_back("WARNING: The DFE was not adapted: " + equalised.reason +
                                       ".\n");
@@ -168,7 +168,9 @@ AdaptResult Adapt(const AdaptRequest& request, const AdaptationBackend& backend)
         options.vgaMode = setup.defaults.vga.mode;
         options.figureOfMerit = kFigureArea;
         options.configuredDcGain = configuredDcGain;
-        const std::vector<double> stimulus = StimulusOf(request, setup, kSweepBits);
+        options.winnerWaveform = false;  // the DFE stage makes its own, on the longer stimulus
+        const std::vector<double> stimulus =
+            StimulusOf(request, setup, kSweepBits, backend.evaluator.Lanes());
         SweepOutcome outcome = RunSweep(backend.evaluator, grid, stimulus, options);
         if (!outcome.ok) return NotAdapted(outcome.reason);
 

@@ -82,5 +82,6 @@ struct DfeStageResult {
 class DfeTrainer {
   public:
     virtual ~DfeTrainer() = default;
-    virtual DfeStageResult Train(std::span<const double> equalised, const DfeStageSetup& setup) = 0;
+    // Adapts on `equalised` in place: the samples are overwritten with the DFE's output.
+    virtual DfeStageResult Train(std::span<double> equalised, const DfeStageSetup& setup) = 0;
 };

@@ -139,12 +139,14 @@ SweepOutcome RunSweep(CandidateEvaluator& evaluator, const CandidateGrid& grid,
     std::vector<std::unique_ptr<CandidateRunner>> runners;
     for (std::size_t l = 0; l < lanes; ++l) runners.push_back(runnerOn(evaluator.Lane(l)));
     outcome.record.rows.resize(settings);
+    std::vector<EyeMetrics> eyes(settings);
     RunInLanes(settings, lanes, [&](std::size_t i, std::size_t lane) {
         const auto d = static_cast<int>(i / boostCount);
         const auto b = static_cast<int>(i % boostCount);
         CandidateRunner& runner = *runners[lane];
         const int vga = runner.Run(d, b, DfeRun::Adapt);
         const EyeMetrics eye = runner.MeasureOutput(window);
+        eyes[i] = eye;
         outcome.record.rows[i] = {static_cast<double>(d), static_cast<double>(b), eye.dj,
                                   eye.vheight, static_cast<double>(vga)};
     });
@@ -157,6 +159,11 @@ SweepOutcome RunSweep(CandidateEvaluator& evaluator, const CandidateGrid& grid,
         winner.vga = runner.Run(winner.dc, winner.boost, DfeRun::Adapt);
     } else {
         winner.vga = TruncateSetting(outcome.record.rows[outcome.choice.row].vga);
+        if (!options.winnerWaveform) {
+            outcome.winner = winner;
+            outcome.winnerEye = eyes[outcome.choice.row];
+            return outcome;
+        }
         runner.RunExactly(winner, DfeRun::Adapt);
     }
     outcome.winner = winner;

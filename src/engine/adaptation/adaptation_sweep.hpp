@@ -1,7 +1,7 @@
 #pragma once
 // The sweep over CTLE settings: every DC-gain candidate (outer) and AC-boost candidate (inner),
 // each with the VGA gain SelectVga picks, measured by the eye measurement and compared by
-// ChooseBest; then the winner is evaluated once more.
+// ChooseBest; then, when its waveform is wanted, the winner is evaluated once more.
 #include <span>
 #include <string>
 #include <vector>
@@ -28,6 +28,10 @@ struct SweepOptions {
     // values not greater than this.
     double configuredDcGain = 0;
     CandidateSetting manual;  // "Manual": the DC and boost indices (the VGA follows vgaMode)
+    // "Auto": evaluate the winner once more for its waveform (`processed`). Without it the
+    // winner's eye is the one its sweep row was measured with (the evaluation is repeatable), and
+    // `processed` stays empty unless nothing was swept.
+    bool winnerWaveform = true;
 };
 
 struct SweepOutcome {
@@ -36,11 +40,12 @@ struct SweepOutcome {
     SweepRecord record;
     BestChoice choice;
     CandidateSetting winner;
-    EyeMetrics winnerEye;    // of the final evaluation
+    EyeMetrics winnerEye;    // of the winner
     SampleBuffer processed;  // the final evaluation's waveform
 };
 
-// "Auto" evaluates every candidate with the DFE adapting, then the winner once more; "Manual"
+// "Auto" evaluates every candidate with the DFE adapting, then the winner once more (unless
+// `winnerWaveform` is off); "Manual"
 // evaluates the given setting once with the DFE left out. With VGA mode "Auto" each candidate's
 // VGA gain is chosen among all of the database's gains (evaluated with the same DFE run), with a
 // number it is that index. Lists the sweep needs that are empty, an unknown CTLE mode or a VGA

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <numbers>
 #include <string>
 
+#include "engine/adaptation/candidate_lanes.hpp"
 #include "engine/channel/channel_data_error.hpp"
 #include "engine/fft/large_buffer.hpp"
 #include "engine/fft/real_fft_plan.hpp"
@@ -98,9 +101,76 @@ std::vector<double> ResampleImpulse(const std::vector<double>& impulse, double f
     return out;
 }
 
+namespace {
+
+// The half of the build that depends on the symbols and the grid only: the held symbols'
+// spectrum and the edge shaping of each bin (times dt). A sweep of many corners builds the
+// same pattern on the same grid for every instance, so the last one is kept in the process.
+struct PatternSpectrum {
+    std::vector<std::int32_t> symbols;
+    double bitRate = 0;
+    int samplesPerBit = 0;
+    RealFftBuffer held{0};
+    SampleBuffer shaping;
+};
+
+struct PatternSpectrumCache {
+    std::mutex mutex;
+    std::shared_ptr<const PatternSpectrum> last;  // one entry: about 12 MB for the sweep's pattern
+};
+
+PatternSpectrumCache& ThePatternSpectrumCache() {
+    static PatternSpectrumCache cache;
+    return cache;
+}
+
+std::shared_ptr<const PatternSpectrum> CachedPattern(const std::vector<std::int32_t>& symbols,
+                                                     const ModelGrid& grid) {
+    PatternSpectrumCache& cache = ThePatternSpectrumCache();
+    const std::lock_guard<std::mutex> lock(cache.mutex);
+    const std::shared_ptr<const PatternSpectrum>& p = cache.last;
+    if (p && p->bitRate == grid.bitRate && p->samplesPerBit == grid.samplesPerBit &&
+        p->symbols == symbols) {
+        return p;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<const PatternSpectrum> MakePattern(const std::vector<std::int32_t>& symbols,
+                                                   const ModelGrid& grid, const RealFftPlan& plan) {
+    const std::size_t n = plan.Size();
+    auto pattern = std::make_shared<PatternSpectrum>();
+    pattern->symbols = symbols;
+    pattern->bitRate = grid.bitRate;
+    pattern->samplesPerBit = grid.samplesPerBit;
+    pattern->held = RealFftBuffer(n);
+    double* held = pattern->held.Samples();
+    const auto spb = static_cast<std::size_t>(grid.samplesPerBit);
+    for (std::size_t b = 0; b < symbols.size(); ++b) {
+        std::fill(held + b * spb, held + (b + 1) * spb, symbols[b] * kStimulusLevel);
+    }
+    plan.Forward(pattern->held);
+    SampleBuffer edges;
+    FillGaussianEdgeFilter(n, grid, edges);
+    const double dt = grid.SampleInterval();
+    pattern->shaping.resize(pattern->held.BinCount());
+    for (std::size_t k = 0; k < pattern->shaping.size(); ++k) {
+        pattern->shaping[k] = 0.5 * (edges[k] + edges[(n - k) % n]) * dt;
+    }
+    return pattern;
+}
+
+void KeepPattern(std::shared_ptr<const PatternSpectrum> pattern) {
+    PatternSpectrumCache& cache = ThePatternSpectrumCache();
+    const std::lock_guard<std::mutex> lock(cache.mutex);
+    cache.last = std::move(pattern);
+}
+
+}  // namespace
+
 std::vector<double> BuildReceivedWaveform(const std::vector<std::int32_t>& symbols,
                                           const ModelGrid& grid, const std::vector<double>& impulse,
-                                          double impulseInterval) {
+                                          double impulseInterval, std::size_t lanes) {
     checkGrid(grid);
     if (!(impulseInterval > 0) || !std::isfinite(impulseInterval)) {
         throw ChannelDataError("the impulse response's sample interval " +
@@ -127,31 +197,39 @@ std::vector<double> BuildReceivedWaveform(const std::vector<std::int32_t>& symbo
     // The whole build on large-buffer memory: it is a few stimulus lengths of fresh memory.
     const RealFftPlan plan(n);
     RealFftBuffer channel(n);
-    {
+    auto channelSpectrum = [&] {
         const std::vector<double> onGrid =
             sameGrid ? impulse : ResampleImpulse(impulse, impulseInterval, dt);
         // The stimulus repeats every n samples, so an impulse longer than that wraps around.
         double* folded = channel.Samples();
         for (std::size_t j = 0; j < onGrid.size(); ++j) folded[j % n] += onGrid[j];
+        plan.Forward(channel);
+    };
+    std::shared_ptr<const PatternSpectrum> pattern = CachedPattern(symbols, grid);
+    if (pattern) {
+        channelSpectrum();
+    } else {
+        // The two spectra are independent: the pattern's is made on a second lane when there
+        // is one.
+        RunInLanes(2, lanes, [&](std::size_t task, std::size_t) {
+            if (task == 0) {
+                channelSpectrum();
+            } else {
+                pattern = MakePattern(symbols, grid, plan);
+            }
+        });
+        KeepPattern(pattern);
     }
-    plan.Forward(channel);
 
     RealFftBuffer product(n);
-    double* held = product.Samples();
-    const auto spb = static_cast<std::size_t>(grid.samplesPerBit);
-    for (std::size_t b = 0; b < symbols.size(); ++b) {
-        std::fill(held + b * spb, held + (b + 1) * spb, symbols[b] * kStimulusLevel);
-    }
-    plan.Forward(product);
-    SampleBuffer edges;
-    FillGaussianEdgeFilter(n, grid, edges);
-    std::complex<double>* x = product.Bins();
+    std::complex<double>* y = product.Bins();
+    const std::complex<double>* x = pattern->held.Bins();
     const std::complex<double>* h = channel.Bins();
+    const double* shaping = pattern->shaping.data();
     for (std::size_t k = 0; k < product.BinCount(); ++k) {
-        const double shaping = 0.5 * (edges[k] + edges[(n - k) % n]) * dt;
         const double xr = x[k].real(), xi = x[k].imag();
         const double hr = h[k].real(), hi = h[k].imag();
-        x[k] = {(xr * hr - xi * hi) * shaping, (xr * hi + xi * hr) * shaping};
+        y[k] = {(xr * hr - xi * hi) * shaping[k], (xr * hi + xi * hr) * shaping[k]};
     }
     plan.Inverse(product);
     const double scale = 1.0 / static_cast<double>(n);

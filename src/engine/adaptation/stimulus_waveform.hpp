@@ -50,9 +50,11 @@ std::vector<double> ResampleImpulse(const std::vector<double>& impulse, double f
 // above). The impulse is resampled when impulseInterval differs from the grid's sample interval
 // by more than one part in 10^9. Shaping and convolution are done together in the frequency
 // domain (both are circular filters of the same length): two forward transforms and one
-// inverse, on the half spectra of the real signals. Raises ChannelDataError for a non-positive bit
-// rate or samples per bit, a non-positive sample interval, non-finite impulse values or a stimulus
-// too long to transform.
+// inverse, on the half spectra of the real signals. The symbols' spectrum and shaping are kept
+// for the next build of the same symbols on the same grid (one such pattern is kept per process);
+// when they are not at hand they are made on a second of `lanes` threads while the channel's
+// spectrum is made. Raises ChannelDataError for a non-positive bit rate or samples per bit, a
+// non-positive sample interval, non-finite impulse values or a stimulus too long to transform.
 std::vector<double> BuildReceivedWaveform(const std::vector<std::int32_t>& symbols,
                                           const ModelGrid& grid, const std::vector<double>& impulse,
-                                          double impulseInterval);
+                                          double impulseInterval, std::size_t lanes = 1);

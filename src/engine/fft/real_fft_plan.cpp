@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <new>
@@ -47,12 +49,31 @@ namespace {
 
 // Every FFTW plan this library holds, by length. FFTW's planner and plan destruction must not
 // run on two threads at once, so both happen under `mutex`; executing plans needs no lock.
+// The plans of the last few lengths used stay made after their last user lets go: a simulator
+// makes one model instance after another on the same grid, and each would otherwise plan the
+// same transforms again (and fill their scratch memory) for nothing.
 struct FftwPlanCache {
     // Recursive: a failure while a new plan is being handed out releases it under the lock.
     std::recursive_mutex mutex;
     std::map<std::size_t, std::weak_ptr<const RealFftPlan::FftwPlans>> plans;
+    std::deque<std::shared_ptr<const RealFftPlan::FftwPlans>> recent;  // most recent first
+    std::uint64_t made = 0;
     bool prepared = false;
 };
+
+// Lengths whose plans outlive their users: the adaptation's and the live chain's few lengths,
+// and a simulator's own.
+constexpr std::size_t kRecentPlanLengths = 6;
+
+// Puts `plans` at the front of the recent lengths, letting go of the oldest beyond the bound.
+void KeepRecent(FftwPlanCache& cache, const std::shared_ptr<const RealFftPlan::FftwPlans>& plans) {
+    const auto it = std::find(cache.recent.begin(), cache.recent.end(), plans);
+    if (it == cache.recent.begin() && it != cache.recent.end()) return;
+    if (it != cache.recent.end()) cache.recent.erase(it);
+    cache.recent.push_front(plans);
+    // The oldest may be the last holder: its plans are destroyed here, under the lock.
+    while (cache.recent.size() > kRecentPlanLengths) cache.recent.pop_back();
+}
 
 FftwPlanCache& TheFftwPlanCache() {
     // Never destroyed: plans held by other static objects may be released after it would be.
@@ -83,7 +104,10 @@ std::shared_ptr<const RealFftPlan::FftwPlans> AcquireFftwPlans(std::size_t n) {
         fftw_import_system_wisdom();
         cache.prepared = true;
     }
-    if (auto held = cache.plans[n].lock()) return held;
+    if (auto held = cache.plans[n].lock()) {
+        KeepRecent(cache, held);
+        return held;
+    }
 
     // Estimated plans: measuring costs seconds for long transforms, far more than it saves in a
     // simulation, and AMI_Init must stay quick.
@@ -103,6 +127,8 @@ std::shared_ptr<const RealFftPlan::FftwPlans> AcquireFftwPlans(std::size_t n) {
     std::shared_ptr<const RealFftPlan::FftwPlans> shared(
         plans, [n](const RealFftPlan::FftwPlans* p) { DestroyPlans(p, n); });
     cache.plans[n] = shared;
+    ++cache.made;
+    KeepRecent(cache, shared);
     return shared;
 }
 
@@ -201,6 +227,12 @@ std::vector<double> RealSignal(const std::vector<std::complex<double>>& bins, st
     std::vector<double> x(buffer.Samples(), buffer.Samples() + n);
     for (double& v : x) v *= scale;
     return x;
+}
+
+std::uint64_t FftwPlansMade() {
+    FftwPlanCache& cache = TheFftwPlanCache();
+    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    return cache.made;
 }
 
 std::size_t FftwPlanLengthsHeld() {

@@ -12,6 +12,7 @@
 // planning is serialised, executing is not.
 #include <complex>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -97,5 +98,8 @@ std::vector<std::complex<double>> RealSpectrum(const std::vector<double>& x,
 std::vector<double> RealSignal(const std::vector<std::complex<double>>& bins, std::size_t n,
                                FftEngine engine = FftEngine::Fftw);
 
-// Number of distinct FFTW transform lengths planned and still held in the process (for tests).
+// Number of distinct FFTW transform lengths planned and still held in the process, by users or
+// as one of the last few lengths used (for tests).
 std::size_t FftwPlanLengthsHeld();
+// Number of FFTW plan pairs made in the process so far (for tests).
+std::uint64_t FftwPlansMade();

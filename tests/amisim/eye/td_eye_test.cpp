@@ -270,3 +270,25 @@ TEST(TdEye, ALongRunDrawsAnEvenSampleOfAtMostTwoHundredThousandTraces) {
     EXPECT_LE(r.pictureTraces, 200000u);
     EXPECT_NEAR(static_cast<double>(r.pictureTraces), r.sampledBits / 2.0, 1.0);
 }
+
+TEST(TdEye, TracesDrawnOnTheirOwnThreadGiveTheSamePicture) {
+    // Smooth edges and jitter put the traces' columns between samples, where the painter's copy
+    // must interpolate exactly as the window does.
+    const std::vector<bool> bits = prbsBits(3000);
+    std::vector<double> w = waveform(bits, 2);
+    for (std::size_t i = 0; i < w.size(); ++i)
+        w[i] += 0.05 * std::sin(0.37 * static_cast<double>(i));
+    TdEyeOptions o = options();
+    o.jitter.rjRms = 0.07 * kBit;
+    o.jitter.dcd = 0.02 * kBit;
+    for (bool clocks : {false, true}) {
+        const TdEyeResult here = feed(bits, w, clocks, o);
+        TdEyeOptions aside = o;
+        aside.paintAside = true;
+        const TdEyeResult painted = feed(bits, w, clocks, aside);
+        ASSERT_GT(here.pictureTraces, 1000u);
+        EXPECT_EQ(painted.pictureTraces, here.pictureTraces);
+        EXPECT_EQ(painted.picture, here.picture) << (clocks ? "clock times" : "nominal");
+        EXPECT_EQ(painted.eyeHeight, here.eyeHeight);
+    }
+}

@@ -188,6 +188,27 @@ TEST(RunSweep, EvaluatesEveryCandidateInOrderAndKeepsTheBest) {
     EXPECT_EQ(out.processed.size(), stimulus.size());
 }
 
+TEST(RunSweep, WithoutTheWinnersWaveformItsEyeIsTheEyeOfItsRow) {
+    const Vec stimulus = cleanEye(256, 0.5, 8);
+    ScriptedChain chain(1, 2, {0.2, 0.6, 1.0});
+    SweepOptions o = autoOptions(2, 256);
+    o.winnerWaveform = false;
+    const SweepOutcome out = RunSweep(chain, grid5x4x3(), stimulus, o);
+    ASSERT_TRUE(out.ok) << out.reason;
+    EXPECT_EQ(chain.calls.size(), 3u * 4u * 3u);  // the winner is not evaluated again
+    EXPECT_TRUE(out.processed.empty());
+    EXPECT_EQ(out.winner.dc, 1);
+    EXPECT_EQ(out.winner.boost, 2);
+    EXPECT_EQ(out.winner.vga, 1);
+    // The winner's waveform measured on its own has the eye reported.
+    SampleBuffer alone;
+    chain.Evaluate(stimulus, out.winner, DfeRun::Adapt, alone);
+    const EyeMetrics eye = MeasureEye(alone, 256, kSpb, 0);
+    EXPECT_EQ(out.winnerEye.dj, eye.dj);
+    EXPECT_EQ(out.winnerEye.vheight, eye.vheight);
+    EXPECT_EQ(out.winnerEye.samplingPhase, eye.samplingPhase);
+}
+
 TEST(RunSweep, AConfiguredDcGainBelowEveryValueSweepsNothing) {
     const Vec stimulus = cleanEye(64, 0.5, 2);
     ScriptedChain chain(1, 2, {0.2, 0.6, 1.0});

@@ -7,6 +7,8 @@
 #include <limits>
 #include <numbers>
 
+#include "amisim/eye/trace_painter.hpp"
+
 namespace amisim {
 
 namespace {
@@ -16,6 +18,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int kPictureColumns = 256, kPictureRows = 256;
 constexpr int kColumnsPerUi = kPictureColumns / 2, kDrawColumns = 3 * kColumnsPerUi;
 constexpr int kFineRows = 1024;
+constexpr std::size_t kPictureSize = static_cast<std::size_t>(kFineRows + 1) * kDrawColumns;
 constexpr std::uint64_t kMaxDrawnTraces = 200000;  // traces a picture draws at most
 
 // Counter-based random numbers: bit k's jitter depends on k and the seed only, whatever order
@@ -73,7 +76,17 @@ TdEye::TdEye(const std::vector<bool>& bits, const TdEyeOptions& options)
                      std::vector<ColumnStats>(static_cast<std::size_t>(columns_), bare));
     }
     nextNominalBit_ = opt_.ignoreBits;
+    if (opt_.paintAside) {
+        painter_ = std::make_unique<TracePainter>(
+            kPictureSize,
+            [this](std::uint32_t* picture, const double* samples, double base, double instant) {
+                paintTrace(picture, instant,
+                           [&](double pos) { return interpolatedAt(samples, base, pos); });
+            });
+    }
 }
+
+TdEye::~TdEye() = default;
 
 int TdEye::quarterOf(std::int64_t k) const {
     const std::uint64_t n = bits_.size(), ignore = opt_.ignoreBits;
@@ -124,24 +137,53 @@ void TdEye::sampleBit(Sampler& s, double ref, std::int64_t k) {
             if (v > 0) ++st.errors;
         }
     };
+    auto binOf = [&](double v) {
+        return static_cast<std::size_t>(
+            std::clamp((v + opt_.levelRange) * binScale, 0.0, kHistogramBins - 1.0));
+    };
     // every alignment until one is chosen, then that one alone
     const int firstShift = s.shift >= 0 ? s.shift - kShifts : -kShifts;
     const int lastShift = s.shift >= 0 ? s.shift - kShifts : kShifts;
-    for (int c = 0; c < columns_; ++c) {
-        const double v = valueAt(ref + (c - spb_) + shift);
-        const std::size_t bin = static_cast<std::size_t>(
-            std::clamp((v + opt_.levelRange) * binScale, 0.0, kHistogramBins - 1.0));
-        const std::size_t col = static_cast<std::size_t>(c);
-        for (int sh = firstShift; sh <= lastShift; ++sh) {
-            const std::int64_t kb = k + sh;
-            if (kb < 0 || kb >= nbits) continue;
-            const std::size_t h = static_cast<std::size_t>(sh + kShifts);
-            ColumnStats& st = s.stats[h][col];
-            const bool one = bits_[static_cast<std::size_t>(kb)] != 0;
+    auto sampleAll = [&](auto value) {
+        for (int c = 0; c < columns_; ++c) {
+            const double v = value(ref + (c - spb_) + shift);
+            const std::size_t bin = binOf(v);
+            const std::size_t col = static_cast<std::size_t>(c);
+            for (int sh = firstShift; sh <= lastShift; ++sh) {
+                const std::int64_t kb = k + sh;
+                if (kb < 0 || kb >= nbits) continue;
+                const std::size_t h = static_cast<std::size_t>(sh + kShifts);
+                ColumnStats& st = s.stats[h][col];
+                const bool one = bits_[static_cast<std::size_t>(kb)] != 0;
+                add(st, v, one);
+                ++(one ? st.hist1 : st.hist0)[bin];
+                if (quarter >= 0)
+                    add(s.quarters[static_cast<std::size_t>(quarter)][h][col], v, one);
+            }
+        }
+    };
+    const std::int64_t chosenBit = k + firstShift;
+    if (s.shift >= 0 && chosenBit >= 0 && chosenBit < nbits &&
+        covers(ref + (0 - spb_) + shift, ref + (columns_ - 1 - spb_) + shift)) {
+        // The usual case once the alignment is chosen, the same work in a plainer loop: one
+        // bit, one row of statistics, every column inside the window.
+        const bool one = bits_[static_cast<std::size_t>(chosenBit)] != 0;
+        const std::size_t h = static_cast<std::size_t>(s.shift);
+        ColumnStats* row = s.stats[h].data();
+        ColumnStats* quarterRow =
+            quarter >= 0 ? s.quarters[static_cast<std::size_t>(quarter)][h].data() : nullptr;
+        const double* w = window_.data();
+        const double base = static_cast<double>(windowStart_);
+        for (int c = 0; c < columns_; ++c) {
+            const double v = interpolatedAt(w, base, ref + (c - spb_) + shift);
+            const std::size_t bin = binOf(v);
+            ColumnStats& st = row[c];
             add(st, v, one);
             ++(one ? st.hist1 : st.hist0)[bin];
-            if (quarter >= 0) add(s.quarters[static_cast<std::size_t>(quarter)][h][col], v, one);
+            if (quarterRow != nullptr) add(quarterRow[c], v, one);
         }
+    } else {
+        sampleAll([&](double pos) { return valueAt(pos); });
     }
     // Long runs draw an even sample of their measured bits (every bit up to kMaxDrawnTraces), so
     // the picture costs no more than the models; the measured opening is marked on it.
@@ -214,6 +256,7 @@ void TdEye::addBlock(const std::vector<double>& wave, const std::vector<double>&
     }
     drainNominal(false);
     drainClocks(false);
+    if (painter_) painter_->flush();
     // keep what the pending bits and the next block's early clock times may still need
     const std::uint64_t back = 4u * static_cast<std::uint64_t>(spb_);
     std::uint64_t keepFrom = samplesSeen_ > back ? samplesSeen_ - back : 0;
@@ -379,23 +422,21 @@ double TdEye::tailBer(const std::vector<std::uint32_t>& hist, std::uint64_t n, b
 
 // A trace over 3 UI around its sampling instant: in every column it covers the fine rows
 // between its lowest and highest value there, and each of those counts it once.
-void TdEye::drawTrace(Sampler& s, double instant) {
-    if (s.picture.empty())
-        s.picture.assign(static_cast<std::size_t>(kFineRows + 1) * kDrawColumns, 0);
+template <class Value>
+void TdEye::paintTrace(std::uint32_t* picture, double instant, Value value) const {
     const double rowScale = kFineRows / (2 * opt_.levelRange);
     auto rowOf = [&](double v) {
         return std::clamp(static_cast<int>((v + opt_.levelRange) * rowScale), 0, kFineRows - 1);
     };
     const double width = static_cast<double>(spb_) / kColumnsPerUi;  // samples per column
     const double from = instant - 1.5 * spb_;
-    double left = valueAt(from);
-    std::uint32_t* picture = s.picture.data();
+    double left = value(from);
     for (int c = 0; c < kDrawColumns; ++c) {
         const double u0 = from + c * width, u1 = u0 + width;
-        const double right = valueAt(u1);
+        const double right = value(u1);
         double lo = std::min(left, right), hi = std::max(left, right);
         for (double u = std::floor(u0) + 1; u < u1; u += 1) {
-            const double v = valueAt(u);
+            const double v = value(u);
             lo = std::min(lo, v);
             hi = std::max(hi, v);
         }
@@ -405,7 +446,34 @@ void TdEye::drawTrace(Sampler& s, double instant) {
                   static_cast<std::size_t>(c)];
         left = right;
     }
+}
+
+void TdEye::drawTrace(Sampler& s, double instant) {
     ++s.traces;
+    auto picture = [&] {
+        if (s.picture.empty()) s.picture.assign(kPictureSize, 0);
+        return s.picture.data();
+    };
+    const double from = instant - 1.5 * spb_, to = instant + 1.5 * spb_ + 1;
+    // Nearly every trace lies inside the window: its samples are then read without the checks
+    // at the window's ends (the same values), here or, with a copy of them, on the painter's
+    // thread. Positions less the first copied sample's are exactly positions less the window's
+    // start less a whole number, so the copy gives the same values too.
+    if (covers(from, to)) {
+        const double start = static_cast<double>(windowStart_);
+        if (painter_) {
+            const auto first = static_cast<std::size_t>(from - start);
+            const auto last = static_cast<std::size_t>(to - start) + 1;
+            painter_->add(&s == &clocked_ ? 1 : 0, instant,
+                          static_cast<double>(windowStart_ + first), window_.data() + first,
+                          last - first + 1);
+            return;
+        }
+        const double* w = window_.data();
+        paintTrace(picture(), instant, [&](double pos) { return interpolatedAt(w, start, pos); });
+    } else {
+        paintTrace(picture(), instant, [&](double pos) { return valueAt(pos); });
+    }
 }
 
 // The 2 UI around the chosen phase (`offset` samples from the instants the traces were drawn
@@ -466,6 +534,11 @@ void TdEye::drawPicture(const Sampler& s, double offset, TdEyeResult& r) const {
 TdEyeResult TdEye::finish() {
     drainNominal(true);
     drainClocks(true);
+    if (painter_) {
+        std::vector<std::uint32_t>* pictures[TracePainter::kSamplers] = {&nominal_.picture,
+                                                                         &clocked_.picture};
+        painter_->finishInto(pictures);
+    }
     const bool clock = clocked_.bits > 0;
     TdEyeResult r = evaluate(clock ? clocked_ : nominal_, clock);
     r.clockTimes = clockCount_;

@@ -5,6 +5,7 @@
 // The receiver's own jitter moves each bit's sampling instant.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -29,6 +30,8 @@ struct TdEyeOptions {
     // Without clock times: sample at this phase from the bit centre (UI) instead of searching
     // the best one.
     std::optional<double> fixedPhaseUi;
+    // Draw the picture's traces on a thread of their own (the same picture).
+    bool paintAside = false;
 };
 
 // The eye of a stretch of the measured bits, at the whole run's sampling point.
@@ -80,9 +83,12 @@ struct TdEyeResult {
 // trace per pixel.
 double traceScaleDecades(const std::vector<double>& picture);
 
+class TracePainter;
+
 class TdEye {
   public:
     TdEye(const std::vector<bool>& bits, const TdEyeOptions& options);
+    ~TdEye();
 
     // Consecutive receiver output blocks and the clock times the receiver returned for them.
     void addBlock(const std::vector<double>& wave, const std::vector<double>& clockTimes);
@@ -122,8 +128,24 @@ class TdEye {
     void drainClocks(bool final);
     int quarterOf(std::int64_t k) const;
     void drawTrace(Sampler& s, double instant);
+    // Adds the trace around `instant` into `picture`, reading samples through value(position).
+    template <class Value>
+    void paintTrace(std::uint32_t* picture, double instant, Value value) const;
     void drawPicture(const Sampler& s, double offset, TdEyeResult& r) const;
     double valueAt(double samplePos) const;
+    // Whether every position in [lo, hi] lies inside the window, where valueAt is
+    // interpolatedAt (the same arithmetic without the checks at the window's ends).
+    bool covers(double lo, double hi) const {
+        const double x = lo - static_cast<double>(windowStart_);
+        const double y = hi - static_cast<double>(windowStart_);
+        return x > 0 && y >= x && static_cast<std::size_t>(y) + 1 < window_.size();
+    }
+    double interpolatedAt(const double* w, double base, double pos) const {
+        const double x = pos - base;
+        const std::size_t i = static_cast<std::size_t>(x);
+        const double f = x - static_cast<double>(i);
+        return w[i] + f * (w[i + 1] - w[i]);
+    }
     double jitterFor(std::int64_t k);
     TdEyeResult evaluate(const Sampler& s, bool clock) const;
     double tailBer(const std::vector<std::uint32_t>& hist, std::uint64_t n, bool one) const;
@@ -141,6 +163,7 @@ class TdEye {
     std::uint64_t clockCount_ = 0;
     double firstClock_ = -1, lastClock_ = -1;
     double peakAbs_ = 0;
+    std::unique_ptr<TracePainter> painter_;  // with paintAside
 };
 
 }  // namespace amisim

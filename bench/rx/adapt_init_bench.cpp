@@ -175,34 +175,15 @@ void BM_AdaptingInit_HighGain(benchmark::State& state) {
 
 BENCHMARK(BM_Reference_StimulusTransform)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Reference_InitWithoutAdaptation)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AdaptingInit_KitDefaults)
-    ->ArgName("threads")
-    ->Arg(1)
-    ->Arg(0)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->UseRealTime();
-BENCHMARK(BM_AdaptingInit_FirstInAProcess)
-    ->ArgName("threads")
-    ->Arg(1)
-    ->Arg(0)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->UseRealTime();
-BENCHMARK(BM_AdaptingInit_DfeOff)
-    ->ArgName("threads")
-    ->Arg(1)
-    ->Arg(0)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->UseRealTime();
-BENCHMARK(BM_AdaptingInit_HighGain)
-    ->ArgName("threads")
-    ->Arg(1)
-    ->Arg(0)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(2)
-    ->UseRealTime();
+// Each adapting case on one thread and on the machine's threads (0), a fixed number of times by
+// the wall clock.
+void OnOneAndAllThreads(benchmark::internal::Benchmark* b) {
+    b->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+BENCHMARK(BM_AdaptingInit_KitDefaults)->Apply(OnOneAndAllThreads)->Iterations(3);
+BENCHMARK(BM_AdaptingInit_FirstInAProcess)->Apply(OnOneAndAllThreads)->Iterations(3);
+BENCHMARK(BM_AdaptingInit_DfeOff)->Apply(OnOneAndAllThreads)->Iterations(3);
+BENCHMARK(BM_AdaptingInit_HighGain)->Apply(OnOneAndAllThreads)->Iterations(2);
 
 }  // namespace
 

@@ -145,8 +145,7 @@ SweepOutcome RunSweep(CandidateEvaluator& evaluator, const CandidateGrid& grid,
         const auto b = static_cast<int>(i % boostCount);
         CandidateRunner& runner = *runners[lane];
         const int vga = runner.Run(d, b, DfeRun::Adapt);
-        const EyeMetrics eye = runner.MeasureOutput(window);
-        eyes[i] = eye;
+        const EyeMetrics& eye = eyes[i] = runner.MeasureOutput(window);
         outcome.record.rows[i] = {static_cast<double>(d), static_cast<double>(b), eye.dj,
                                   eye.vheight, static_cast<double>(vga)};
     });

@@ -45,10 +45,10 @@ struct SweepOutcome {
 };
 
 // "Auto" evaluates every candidate with the DFE adapting, then the winner once more (unless
-// `winnerWaveform` is off); "Manual"
-// evaluates the given setting once with the DFE left out. With VGA mode "Auto" each candidate's
-// VGA gain is chosen among all of the database's gains (evaluated with the same DFE run), with a
-// number it is that index. Lists the sweep needs that are empty, an unknown CTLE mode or a VGA
-// mode that chooses nothing end the sweep with ok false and a reason.
+// `winnerWaveform` is off); "Manual" evaluates the given setting once with the DFE left out.
+// With VGA mode "Auto" each candidate's VGA gain is chosen among all of the database's gains
+// (evaluated with the same DFE run), with a number it is that index. Lists the sweep needs that
+// are empty, an unknown CTLE mode or a VGA mode that chooses nothing end the sweep with ok false
+// and a reason.
 SweepOutcome RunSweep(CandidateEvaluator& evaluator, const CandidateGrid& grid,
                       std::span<const double> stimulus, const SweepOptions& options);

@@ -409,8 +409,8 @@ TdEyeOptions timeDomainEyeOptions(const LinkConfig& cfg, const LinkResult& res,
     eo.seed = cfg.seed * 0x9E3779B97F4A7C15ull + 1;
     eo.sensitivity = res.sensitivity;
     eo.fixedPhaseUi = cfg.tdSamplingPhaseUi;
-    // the picture's traces take a third of the eye's work: with the pipeline, they are drawn
-    // beside it
+    // the picture's traces take about half of the eye's work: with the pipeline, they are
+    // drawn beside it
     eo.paintAside = cfg.pipelineTd;
     // the largest level the linear link can reach, with room for the models' own overshoot
     double reach = 0;
